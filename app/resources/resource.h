@@ -1,0 +1,14 @@
+// Ids shared by the resource script and the code.
+#pragma once
+
+#define IDD_MAIN            129
+#define IDI_APP             107
+#define IDI_APP_ALT         108
+#define IDI_SMALL           110
+
+#define IDC_STATUS_TEXT     131
+#define IDC_DETAIL_TEXT     132
+#define IDC_PROGRESS        1002
+
+// The dialog's only timer: the reboot wait between the two stages.
+#define IDT_REBOOT_WAIT     1

@@ -1,0 +1,2 @@
+#include "app/sequence.h"
+void runUpgradeSequence(HWND) {}

@@ -1,0 +1,55 @@
+// The process-wide record of one upgrade run. Every step leaves its result
+// here for the later steps; there is no other channel between them.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+// The firmware set a printer needs; set by the model matching rule.
+typedef int FirmwareKind;
+enum : FirmwareKind {
+    FirmwareNone = 0,
+    FirmwareStandard = 1,
+    FirmwarePlotLanguage = 2,
+    FirmwareDiskStaged = 3,
+};
+
+// Capacities in characters, terminator included.
+constexpr size_t NameCapacity = 256;          // names, paths, command lines, messages
+constexpr size_t ComputerNameCapacity = 16;   // MAX_COMPUTERNAME_LENGTH + 1
+constexpr size_t ConfirmationCapacity = 1000;
+
+// A snapshot of one spooler queue, taken when the queues were enumerated.
+// Sharing or unsharing the queue later does not update it, so isShared keeps
+// telling whether the queue was shared before the run.
+struct PrintQueueRecord {
+    WCHAR driverName[NameCapacity];
+    WCHAR printerName[NameCapacity];
+    WCHAR portName[NameCapacity];
+    WCHAR shareName[NameCapacity];
+    int isShared;  // nonzero when the queue carried PRINTER_ATTRIBUTE_SHARED
+};
+
+struct UpgradeState {
+    HINSTANCE appInstance = nullptr;
+    HWND mainDialog = nullptr;
+    HWND statusText = nullptr;
+    HWND detailText = nullptr;
+    WCHAR computerName[ComputerNameCapacity] = L"";
+    int startPosted = 0;
+    WCHAR portName[NameCapacity] = L"USB001";
+    FirmwareKind firmwareKind = FirmwareNone;
+    std::vector<PrintQueueRecord> foundQueues;
+    PrintQueueRecord selectedQueue = {};
+    WCHAR targetShareName[NameCapacity] = L"";
+    int sharedByTool = 0;
+    int upgradeFinished = 0;
+};
+
+extern UpgradeState upgradeState;
+
+// True while the tool holds sharing that it added itself: the queue was not
+// shared before the run and has not been unshared yet. Every path that ends
+// the use of the queue tests this before it restores.
+bool restoreDue();

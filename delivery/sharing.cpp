@@ -1,0 +1,3 @@
+#include "delivery/sharing.h"
+int shareQueue() { return 0; }
+void restoreSharing() {}

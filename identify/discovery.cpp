@@ -1,0 +1,2 @@
+#include "identify/discovery.h"
+int detectPrinter() { return 0; }

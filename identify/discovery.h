@@ -1,0 +1,8 @@
+// Finding the attached printer through the device-status library.
+#pragma once
+
+#include "app/state.h"
+
+// Returns 1 when a device whose model matches the catalogue reported a port;
+// upgradeState.portName then holds it. Matches set firmwareKind on the way.
+int detectPrinter();

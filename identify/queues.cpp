@@ -1,0 +1,2 @@
+#include "identify/queues.h"
+std::vector<PrintQueueRecord> findPrintQueues() { return {}; }

@@ -1,0 +1,427 @@
+#include "tests/doubles/fake_windows.h"
+
+#include <winspool.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <set>
+
+FakeWorld fakeWorld;
+
+namespace {
+
+template <typename F>
+F realFunction(const wchar_t *module, const char *name)
+{
+    FARPROC proc = GetProcAddress(GetModuleHandleW(module), name);
+    return reinterpret_cast<F>(reinterpret_cast<void (*)(void)>(proc));
+}
+
+void note(const std::wstring &line)
+{
+    fakeWorld.events.push_back(line);
+}
+
+std::wstring hex(DWORD value)
+{
+    wchar_t text[16];
+    swprintf(text, 16, L"0x%lX", static_cast<unsigned long>(value));
+    return text;
+}
+
+std::wstring orNull(const wchar_t *text)
+{
+    return text ? std::wstring(text) : std::wstring(L"(null)");
+}
+
+std::optional<std::wstring> optional(const wchar_t *text)
+{
+    return text ? std::optional<std::wstring>(text) : std::nullopt;
+}
+
+// Handle values that no real kernel object has (real ones are small
+// multiples of four), so the doubles can tell theirs from the runtime's.
+const UINT_PTR printerHandleBase = 0x51500000;
+const UINT_PTR processHandleBase = 0x52500000;
+
+// The doubles act only between resetFakeWorld() and the end of the process;
+// before that (static initialisation) every call goes to Windows.
+bool recording = false;
+
+struct Internals {
+    // Which queue each fake printer handle was opened on; closed handles are
+    // erased.
+    std::vector<std::pair<HANDLE, size_t>> openPrinters;
+    UINT_PTR nextPrinterHandle = printerHandleBase;
+    std::set<HANDLE> liveProcesses;
+    UINT_PTR nextProcessHandle = processHandleBase;
+    std::vector<ProcessScript> runningScripts;  // indexed by (handle - base) / 4
+    std::set<HGLOBAL> allocations;
+};
+
+Internals &internals()
+{
+    static Internals state;
+    return state;
+}
+
+bool isFakeProcess(HANDLE handle)
+{
+    UINT_PTR value = reinterpret_cast<UINT_PTR>(handle);
+    return value >= processHandleBase && value < processHandleBase + 0x100000 && (value & 3) == 0;
+}
+
+FakeQueue *queueOf(HANDLE handle)
+{
+    for (auto &open : internals().openPrinters)
+        if (open.first == handle)
+            return &fakeWorld.queues[open.second];
+    return nullptr;
+}
+
+// Packs one PRINTER_INFO_2W's strings at `strings`; returns the bytes they
+// take. With a null destination only counts.
+size_t packStrings(const FakeQueue &queue, PRINTER_INFO_2W *info, BYTE *strings)
+{
+    size_t used = 0;
+    auto put = [&](const std::optional<std::wstring> &text, LPWSTR *field) {
+        if (!text) {
+            if (info)
+                *field = nullptr;
+            return;
+        }
+        size_t bytes = (text->size() + 1) * sizeof(WCHAR);
+        if (info) {
+            std::memcpy(strings + used, text->c_str(), bytes);
+            *field = reinterpret_cast<LPWSTR>(strings + used);
+        }
+        used += bytes;
+    };
+    PRINTER_INFO_2W scratch;
+    PRINTER_INFO_2W *target = info ? info : &scratch;
+    put(queue.printerName, &target->pPrinterName);
+    put(queue.shareName, &target->pShareName);
+    put(queue.portName, &target->pPortName);
+    put(queue.driverName, &target->pDriverName);
+    return used;
+}
+
+size_t settingsSize(const FakeQueue &queue)
+{
+    return sizeof(PRINTER_INFO_2W) + packStrings(queue, nullptr, nullptr);
+}
+
+// ---- kernel32, user32 and shell32 doubles --------------------------------
+
+VOID WINAPI fakeSleep(DWORD milliseconds)
+{
+    if (!recording)
+        return realFunction<decltype(&Sleep)>(L"kernel32.dll", "Sleep")(milliseconds);
+    fakeWorld.sleeps.push_back(milliseconds);
+    note(L"Sleep " + std::to_wstring(milliseconds));
+    if (fakeWorld.onSleep)
+        fakeWorld.onSleep(milliseconds);
+}
+
+HGLOBAL WINAPI fakeGlobalAlloc(UINT flags, SIZE_T bytes)
+{
+    if (!recording)
+        return realFunction<decltype(&GlobalAlloc)>(L"kernel32.dll", "GlobalAlloc")(flags, bytes);
+    fakeWorld.globalAllocFlags.push_back(flags);
+    if (fakeWorld.globalAllocFails) {
+        note(L"GlobalAlloc failed");
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HGLOBAL memory = realFunction<decltype(&GlobalAlloc)>(L"kernel32.dll", "GlobalAlloc")(flags, bytes);
+    if (memory) {
+        internals().allocations.insert(memory);
+        ++fakeWorld.liveGlobalAllocs;
+        note(L"GlobalAlloc " + std::to_wstring(bytes));
+    }
+    return memory;
+}
+
+HGLOBAL WINAPI fakeGlobalFree(HGLOBAL memory)
+{
+    if (recording && internals().allocations.erase(memory)) {
+        --fakeWorld.liveGlobalAllocs;
+        note(L"GlobalFree");
+    }
+    return realFunction<decltype(&GlobalFree)>(L"kernel32.dll", "GlobalFree")(memory);
+}
+
+BOOL WINAPI fakeShellExecuteExW(SHELLEXECUTEINFOW *info)
+{
+    StartedProcess started{info->fMask,          info->hwnd,           orNull(info->lpVerb),
+                           orNull(info->lpFile), orNull(info->lpParameters), orNull(info->lpDirectory),
+                           info->nShow};
+    fakeWorld.started.push_back(started);
+    note(L"ShellExecuteEx " + started.file + L"|" + started.parameters);
+
+    ProcessScript script;
+    if (!fakeWorld.processScripts.empty()) {
+        script = fakeWorld.processScripts.front();
+        fakeWorld.processScripts.pop_front();
+    }
+    if (script.startFails) {
+        info->hProcess = nullptr;
+        SetLastError(script.startError);
+        return FALSE;
+    }
+    HANDLE process = reinterpret_cast<HANDLE>(internals().nextProcessHandle);
+    internals().nextProcessHandle += 4;
+    internals().runningScripts.push_back(script);
+    internals().liveProcesses.insert(process);
+    ++fakeWorld.liveProcessHandles;
+    info->hProcess = (info->fMask & SEE_MASK_NOCLOSEPROCESS) ? process : nullptr;
+    if (!info->hProcess) {
+        internals().liveProcesses.erase(process);
+        --fakeWorld.liveProcessHandles;
+    }
+    return TRUE;
+}
+
+const ProcessScript *scriptOf(HANDLE process)
+{
+    if (!internals().liveProcesses.count(process))
+        return nullptr;
+    return &internals().runningScripts[(reinterpret_cast<UINT_PTR>(process) - processHandleBase) / 4];
+}
+
+DWORD WINAPI fakeWaitForSingleObject(HANDLE handle, DWORD milliseconds)
+{
+    if (!isFakeProcess(handle)) {
+        if (handle == nullptr && recording)
+            note(L"WaitForSingleObject null");
+        return realFunction<decltype(&WaitForSingleObject)>(L"kernel32.dll", "WaitForSingleObject")(handle,
+                                                                                                     milliseconds);
+    }
+    const ProcessScript *script = scriptOf(handle);
+    note(L"WaitForSingleObject process");
+    if (!script) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    if (script->onRun)
+        script->onRun();
+    if (script->waitResult == WAIT_FAILED)
+        SetLastError(script->waitError);
+    return script->waitResult;
+}
+
+BOOL WINAPI fakeGetExitCodeProcess(HANDLE handle, LPDWORD exitCode)
+{
+    if (!isFakeProcess(handle))
+        return realFunction<decltype(&GetExitCodeProcess)>(L"kernel32.dll", "GetExitCodeProcess")(handle, exitCode);
+    const ProcessScript *script = scriptOf(handle);
+    note(L"GetExitCodeProcess");
+    if (!script) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    *exitCode = script->exitCode;
+    return TRUE;
+}
+
+BOOL WINAPI fakeCloseHandle(HANDLE handle)
+{
+    if (!isFakeProcess(handle))
+        return realFunction<decltype(&CloseHandle)>(L"kernel32.dll", "CloseHandle")(handle);
+    note(L"CloseHandle process");
+    if (!internals().liveProcesses.erase(handle)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    --fakeWorld.liveProcessHandles;
+    return TRUE;
+}
+
+int WINAPI fakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
+{
+    ShownBox box{owner, orNull(text), orNull(caption), type};
+    fakeWorld.boxes.push_back(box);
+    note(L"MessageBox " + box.caption + L"|" + box.text);
+    if (fakeWorld.onBox)
+        return fakeWorld.onBox(box);
+    if (fakeWorld.boxAnswers.empty())
+        return IDOK;
+    int answer = fakeWorld.boxAnswers.front();
+    fakeWorld.boxAnswers.pop_front();
+    return answer;
+}
+
+}  // namespace
+
+// The import slots. Initialised with the doubles' addresses at compile time,
+// so they are in place before any constructor runs.
+#define TAKE_OVER(name, fake) extern "C" { decltype(&::name) __imp_##name = &fake; }
+TAKE_OVER(Sleep, fakeSleep)
+TAKE_OVER(GlobalAlloc, fakeGlobalAlloc)
+TAKE_OVER(GlobalFree, fakeGlobalFree)
+TAKE_OVER(ShellExecuteExW, fakeShellExecuteExW)
+TAKE_OVER(WaitForSingleObject, fakeWaitForSingleObject)
+TAKE_OVER(GetExitCodeProcess, fakeGetExitCodeProcess)
+TAKE_OVER(CloseHandle, fakeCloseHandle)
+TAKE_OVER(MessageBoxW, fakeMessageBoxW)
+#undef TAKE_OVER
+
+// ---- the spooler ----------------------------------------------------------
+
+extern "C" BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD bufferSize,
+                                     LPDWORD needed, LPDWORD returned)
+{
+    fakeWorld.enumCalls.push_back(EnumCall{flags, name == nullptr, level, bufferSize});
+    note(L"EnumPrinters " + std::to_wstring(bufferSize));
+    *returned = 0;
+
+    size_t total = 0;
+    for (const FakeQueue &queue : fakeWorld.queues)
+        total += settingsSize(queue);
+    *needed = fakeWorld.enumProbeReportsZero ? 0 : static_cast<DWORD>(total);
+
+    if (buffer == nullptr || bufferSize < total) {
+        if (fakeWorld.queuesAddedBetweenEnumCalls && !fakeWorld.extraQueues.empty()) {
+            size_t count = std::min(fakeWorld.queuesAddedBetweenEnumCalls, fakeWorld.extraQueues.size());
+            fakeWorld.queues.insert(fakeWorld.queues.end(), fakeWorld.extraQueues.begin(),
+                                    fakeWorld.extraQueues.begin() + count);
+            fakeWorld.queuesAddedBetweenEnumCalls = 0;
+        }
+        if (total == 0)
+            return TRUE;
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    if (fakeWorld.enumFillFails) {
+        SetLastError(fakeWorld.enumFillError);
+        return FALSE;
+    }
+    auto *infos = reinterpret_cast<PRINTER_INFO_2W *>(buffer);
+    BYTE *strings = buffer + fakeWorld.queues.size() * sizeof(PRINTER_INFO_2W);
+    for (size_t i = 0; i < fakeWorld.queues.size(); ++i) {
+        std::memset(&infos[i], 0, sizeof(PRINTER_INFO_2W));
+        infos[i].Attributes = fakeWorld.queues[i].attributes;
+        strings += packStrings(fakeWorld.queues[i], &infos[i], strings);
+    }
+    *returned = static_cast<DWORD>(fakeWorld.queues.size());
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFAULTSW defaults)
+{
+    std::wstring wanted = orNull(name);
+    fakeWorld.openedNames.push_back(wanted);
+    fakeWorld.openedAccess.push_back(defaults ? defaults->DesiredAccess : 0);
+    note(L"OpenPrinter " + wanted);
+    *handle = nullptr;
+    if (fakeWorld.openFails) {
+        SetLastError(fakeWorld.openError);
+        return FALSE;
+    }
+    for (size_t i = 0; i < fakeWorld.queues.size(); ++i) {
+        if (name && fakeWorld.queues[i].printerName == wanted) {
+            *handle = reinterpret_cast<HANDLE>(internals().nextPrinterHandle);
+            internals().nextPrinterHandle += 4;
+            internals().openPrinters.emplace_back(*handle, i);
+            ++fakeWorld.openPrinterHandles;
+            return TRUE;
+        }
+    }
+    SetLastError(ERROR_INVALID_PRINTER_NAME);
+    return FALSE;
+}
+
+extern "C" BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD bufferSize, LPDWORD needed)
+{
+    FakeQueue *queue = queueOf(handle);
+    if (!queue || level != 2) {
+        SetLastError(queue ? ERROR_INVALID_LEVEL : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    DWORD size = static_cast<DWORD>(settingsSize(*queue));
+    *needed = size;
+    if (buffer == nullptr || bufferSize < size) {
+        note(L"GetPrinter probe");
+        if (fakeWorld.probeReportsZero) {
+            *needed = 0;
+            return TRUE;
+        }
+        SetLastError(fakeWorld.probeFails ? fakeWorld.probeError : ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    ++fakeWorld.readsIntoBuffer;
+    if (fakeWorld.readsIntoBuffer == fakeWorld.failingRead) {
+        note(L"GetPrinter failed");
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    auto *info = reinterpret_cast<PRINTER_INFO_2W *>(buffer);
+    std::memset(info, 0, sizeof(PRINTER_INFO_2W));
+    packStrings(*queue, info, buffer + sizeof(PRINTER_INFO_2W));
+    info->Attributes = queue->attributes;
+    DWORD jobs = 0;
+    if (!queue->jobCounts.empty())
+        jobs = queue->jobCounts[std::min(queue->reads, queue->jobCounts.size() - 1)];
+    ++queue->reads;
+    info->cJobs = jobs;
+    note(L"GetPrinter jobs " + std::to_wstring(jobs));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DWORD command)
+{
+    FakeQueue *queue = queueOf(handle);
+    if (!queue) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    const auto *info = reinterpret_cast<const PRINTER_INFO_2W *>(buffer);
+    PrinterWrite write{queue->printerName.value_or(L""), level, command, info ? info->Attributes : 0, {}, {}, {}, {}};
+    if (info) {
+        write.shareName = optional(info->pShareName);
+        write.portName = optional(info->pPortName);
+        write.driverName = optional(info->pDriverName);
+        write.writtenPrinterName = optional(info->pPrinterName);
+    }
+    fakeWorld.writes.push_back(write);
+    note(L"SetPrinter " + hex(write.attributes));
+    if (fakeWorld.setFails || level != 2 || !info) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    queue->attributes = info->Attributes;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI ClosePrinter(HANDLE handle)
+{
+    for (auto open = internals().openPrinters.begin(); open != internals().openPrinters.end(); ++open) {
+        if (open->first != handle)
+            continue;
+        note(L"ClosePrinter " + fakeWorld.queues[open->second].printerName.value_or(L""));
+        internals().openPrinters.erase(open);
+        --fakeWorld.openPrinterHandles;
+        return TRUE;
+    }
+    note(L"ClosePrinter unknown");
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+void resetFakeWorld()
+{
+    fakeWorld = FakeWorld{};
+    internals() = Internals{};
+    recording = true;
+}
+
+std::vector<std::wstring> eventsStartingWith(const std::wstring &prefix)
+{
+    std::vector<std::wstring> found;
+    for (const std::wstring &line : fakeWorld.events)
+        if (line.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(line);
+    return found;
+}

@@ -1,0 +1,138 @@
+// A scripted outside world for the unit tests.
+//
+// The production code calls Windows by its own names. Test executables link
+// fake_windows.cpp as an object file; it defines the spooler functions
+// themselves (winspool.h declares them without dllimport, so calls bind to
+// the plain symbol) and the import slots __imp_<Name> of the kernel32,
+// user32 and shell32 functions it takes over (those headers declare
+// dllimport, so calls go through that slot). Objects are linked before the
+// import libraries are searched, so the linker binds the production code to
+// these doubles and nothing else changes. Handles, memory and processes that
+// the doubles did not hand out are passed on to the real Windows functions,
+// so GoogleTest and the runtime keep working.
+//
+// Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW,
+// ClosePrinter, GlobalAlloc, GlobalFree, ShellExecuteExW,
+// WaitForSingleObject, GetExitCodeProcess, CloseHandle, MessageBoxW, Sleep.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct FakeQueue {
+    std::optional<std::wstring> printerName;
+    std::optional<std::wstring> driverName = std::wstring(L"Vellumax Driver");
+    std::optional<std::wstring> portName;
+    std::optional<std::wstring> shareName;
+    DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
+    // Job counts reported by successive reads of the settings; the last one
+    // repeats. Empty means the queue is empty.
+    std::vector<DWORD> jobCounts;
+    size_t reads = 0;
+};
+
+// One SetPrinterW call as the spooler received it.
+struct PrinterWrite {
+    std::wstring printerName;  // the queue the handle was opened on
+    DWORD level;
+    DWORD command;
+    DWORD attributes;
+    std::optional<std::wstring> shareName;
+    std::optional<std::wstring> portName;
+    std::optional<std::wstring> driverName;
+    std::optional<std::wstring> writtenPrinterName;
+};
+
+struct EnumCall {
+    DWORD flags;
+    bool nullName;
+    DWORD level;
+    DWORD bufferSize;
+};
+
+struct ProcessScript {
+    bool startFails = false;
+    DWORD startError = ERROR_FILE_NOT_FOUND;
+    DWORD waitResult = WAIT_OBJECT_0;
+    DWORD waitError = ERROR_INVALID_HANDLE;  // last error when waitResult is WAIT_FAILED
+    DWORD exitCode = 0;
+    std::function<void()> onRun;  // runs while the process "runs" (inside the wait)
+};
+
+struct StartedProcess {
+    ULONG mask;
+    HWND window;
+    std::wstring verb;  // "(null)" when none was given
+    std::wstring file;
+    std::wstring parameters;
+    std::wstring directory;  // "(null)" when none was given
+    int show;
+};
+
+struct ShownBox {
+    HWND owner;
+    std::wstring text;
+    std::wstring caption;
+    UINT type;
+};
+
+struct FakeWorld {
+    // Spooler.
+    std::vector<FakeQueue> queues;
+    bool enumProbeReportsZero = false;
+    bool enumFillFails = false;
+    DWORD enumFillError = ERROR_INVALID_PARAMETER;
+    size_t queuesAddedBetweenEnumCalls = 0;  // appended from extraQueues after the probe
+    std::vector<FakeQueue> extraQueues;
+    std::vector<EnumCall> enumCalls;
+    bool openFails = false;
+    DWORD openError = ERROR_ACCESS_DENIED;
+    std::vector<std::wstring> openedNames;
+    std::vector<ACCESS_MASK> openedAccess;
+    int openPrinterHandles = 0;  // opened and not yet closed
+    bool probeFails = false;     // the size probe fails with probeError
+    DWORD probeError = ERROR_INVALID_HANDLE;
+    bool probeReportsZero = false;  // the size probe succeeds and reports 0 bytes
+    int failingRead = 0;            // the n-th read into a buffer fails (1-based); 0: none
+    int readsIntoBuffer = 0;
+    bool setFails = false;
+    std::vector<PrinterWrite> writes;
+
+    // GlobalAlloc.
+    bool globalAllocFails = false;
+    std::vector<UINT> globalAllocFlags;
+    int liveGlobalAllocs = 0;
+
+    // Processes.
+    std::deque<ProcessScript> processScripts;  // one per start; a success when empty
+    std::vector<StartedProcess> started;
+    int liveProcessHandles = 0;
+
+    // Message boxes.
+    std::deque<int> boxAnswers;  // IDOK when empty
+    std::function<int(const ShownBox &)> onBox;  // answers instead, when set
+    std::vector<ShownBox> boxes;
+
+    // Time.
+    std::vector<DWORD> sleeps;
+    std::function<void(DWORD)> onSleep;
+
+    // Everything above in the order it happened, one line per call, e.g.
+    // "Sleep 1000", "MessageBox Error|Printer not detected...",
+    // "ShellExecuteEx cmd.exe|/C COPY /B ...", "SetPrinter 0x48",
+    // "OpenPrinter Q", "ClosePrinter Q", "CloseHandle process".
+    std::vector<std::wstring> events;
+};
+
+extern FakeWorld fakeWorld;
+
+// Starts every test from an empty world.
+void resetFakeWorld();
+
+// The lines of fakeWorld.events that start with the given prefix.
+std::vector<std::wstring> eventsStartingWith(const std::wstring &prefix);
