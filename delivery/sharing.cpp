@@ -1,3 +1,100 @@
 #include "delivery/sharing.h"
-int shareQueue() { return 0; }
-void restoreSharing() {}
+
+#include "app/state.h"
+
+#include <winspool.h>
+
+#include <memory>
+
+namespace {
+
+struct PrinterCloser {
+    void operator()(HANDLE printer) const { ClosePrinter(printer); }
+};
+using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
+
+struct GlobalFreer {
+    void operator()(void *memory) const { GlobalFree(memory); }
+};
+using GlobalBuffer = std::unique_ptr<void, GlobalFreer>;
+
+// The selected queue's level-2 settings, open for writing back. Members are
+// released in reverse order, so the buffer is freed before the handle closes.
+struct QueueSettings {
+    PrinterHandle printer;
+    GlobalBuffer buffer;
+    DWORD size = 0;  // as the spooler last reported it; never above the allocation
+
+    PRINTER_INFO_2W *info() const { return static_cast<PRINTER_INFO_2W *>(buffer.get()); }
+
+    bool read() { return GetPrinterW(printer.get(), 2, static_cast<BYTE *>(buffer.get()), size, &size) != FALSE; }
+
+    bool write() const { return SetPrinterW(printer.get(), 2, static_cast<BYTE *>(buffer.get()), 0) != FALSE; }
+};
+
+// Opens the queue with the rights needed to change its sharing and reads its
+// settings; false (with whatever was taken released by `settings`) when any
+// step fails.
+bool openQueueSettings(QueueSettings &settings)
+{
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &printer, &defaults))
+        return false;
+    settings.printer.reset(printer);
+
+    // A probe is expected to fail with "buffer too small"; clearing the last
+    // error first keeps a stale 122 from an earlier call from passing a probe
+    // that failed for another reason.
+    SetLastError(0);
+    DWORD needed = 0;
+    if (!GetPrinterW(printer, 2, nullptr, 0, &needed) && GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    if (needed == 0)
+        return false;
+
+    settings.buffer.reset(GlobalAlloc(GMEM_ZEROINIT, needed));
+    if (!settings.buffer)
+        return false;
+    settings.size = needed;
+    return settings.read();
+}
+
+}  // namespace
+
+int shareQueue()
+{
+    QueueSettings settings;
+    if (!openQueueSettings(settings))
+        return 0;
+    // Everything else, the share name included, goes back exactly as read:
+    // the tool never invents a share name of its own.
+    settings.info()->Attributes |= PRINTER_ATTRIBUTE_SHARED;
+    if (!settings.write())
+        return 0;
+    upgradeState.sharedByTool = 1;
+    return 1;
+}
+
+void restoreSharing()
+{
+    QueueSettings settings;
+    // Any failure before the write leaves sharedByTool at 1, so the next
+    // close path tries again.
+    if (!openQueueSettings(settings))
+        return;
+
+    // The printer is still reading the firmware from the share while jobs
+    // are queued; unsharing now would cut the transfer off.
+    while (settings.info()->cJobs != 0) {
+        Sleep(1000);
+        if (!settings.read())
+            return;
+    }
+
+    settings.info()->Attributes &= ~static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED);
+    // A refused write is not retried: sharedByTool drops to 0 either way, so
+    // no later close path blocks on the queue again.
+    settings.write();
+    upgradeState.sharedByTool = 0;
+}

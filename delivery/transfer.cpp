@@ -1,4 +1,261 @@
 #include "delivery/transfer.h"
-int runCopyCommand(const WCHAR *) { return 0; }
-int runFirstStage() { return 0; }
-void runSecondStage() {}
+
+#include "app/resources/resource.h"
+#include "app/text.h"
+#include "delivery/sharing.h"
+
+#include <shellapi.h>
+#include <strsafe.h>
+
+#include <cwchar>
+#include <iterator>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const WCHAR CopyingText[] = L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.";
+const WCHAR DiskFileText[] =
+    L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.\n"
+    L"Please wait while printer is upgrading disk file.";
+const WCHAR ErrorCaption[] = L"Firmware Upgrade Error";
+
+const WCHAR BaseFirmware[] = L"VX350_A.05.01.fmw";
+const WCHAR Plot355Firmware[] = L"VX355KPLOT_A.04.02.fmw";
+const WCHAR Plot350Firmware[] = L"VX350KPLOT_A.04.02.fmw";
+const WCHAR DiskFirmware[] = L"VX650DISK_A.04.02.fmw";
+const WCHAR PostScriptFirmware[] = L"VX650PS_A.04.02.fmw";
+
+const UINT RebootWaitTickMs = 1800;
+
+// In sending order; every upgrade ends with the base firmware.
+std::vector<const WCHAR *> firstStageFiles(FirmwareKind kind)
+{
+    switch (kind) {
+    case FirmwarePlotLanguage:
+        return {Plot355Firmware, Plot350Firmware, BaseFirmware};
+    case FirmwareDiskStaged:
+        return {DiskFirmware};
+    default:
+        return {BaseFirmware};
+    }
+}
+
+// Sent after the printer's reboot, for the disk-staged models only.
+const WCHAR *const SecondStageFiles[] = {PostScriptFirmware, BaseFirmware};
+
+// Every file that an upgrade of this kind sends, in both stages.
+std::vector<const WCHAR *> allFiles(FirmwareKind kind)
+{
+    std::vector<const WCHAR *> files = firstStageFiles(kind);
+    if (kind == FirmwareDiskStaged)
+        files.insert(files.end(), std::begin(SecondStageFiles), std::end(SecondStageFiles));
+    return files;
+}
+
+// A queue shared before the run keeps its own share; otherwise the tool
+// shares it and the copies go to the name the user confirmed.
+const WCHAR *copyShareName()
+{
+    const PrintQueueRecord &queue = upgradeState.selectedQueue;
+    return queue.isShared ? queue.shareName : upgradeState.targetShareName;
+}
+
+void showError(const WCHAR *text)
+{
+    MessageBoxW(nullptr, text, ErrorCaption, MB_ICONERROR);
+}
+
+bool buildMustBeSharedText(WCHAR (&text)[NameCapacity])
+{
+    return copyText(text, L"In order to continue with upgrade, the printer <") &&
+           appendText(text, upgradeState.targetShareName) && appendText(text, L"> must be shared");
+}
+
+// The COPY reads the files by relative name, so they must be in the current
+// directory. Checking them all up front keeps a missing second-stage file
+// from leaving the printer half upgraded.
+bool firmwareFilesPresent(FirmwareKind kind)
+{
+    for (const WCHAR *file : allFiles(kind)) {
+        DWORD attributes = GetFileAttributesW(file);
+        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+            continue;
+        WCHAR text[NameCapacity];
+        if (copyText(text, L"Firmware file ") && appendText(text, file) &&
+            appendText(text, L" was not found in the tool's folder.\nFirmware upgrade cancelled."))
+            showError(text);
+        else
+            showError(L"Firmware upgrade cancelled.");
+        return false;
+    }
+    return true;
+}
+
+void refuseShareName(const WCHAR *shareName)
+{
+    // Room for a whole 255-character name next to the fixed text.
+    WCHAR text[2 * NameCapacity];
+    if (copyText(text, L"The share name ") && appendText(text, shareName) &&
+        appendText(text, L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled."))
+        showError(text);
+    else
+        showError(L"Firmware upgrade cancelled.");
+}
+
+// Every command line of both stages, and the must-be-shared text that may
+// be shown before them, must be buildable before anything is shared or sent.
+bool shareNameUsable(FirmwareKind kind, const WCHAR *shareName)
+{
+    bool usable = true;
+    for (const WCHAR *file : allFiles(kind)) {
+        WCHAR commandLine[NameCapacity];
+        usable = usable && buildCopyCommandLine(commandLine, file, shareName);
+    }
+    if (!upgradeState.selectedQueue.isShared) {
+        WCHAR text[NameCapacity];
+        usable = usable && buildMustBeSharedText(text);
+    }
+    if (!usable)
+        refuseShareName(shareName);
+    return usable;
+}
+
+// After a failed copy the upgrade cannot go on: give the sharing back when
+// the tool added it, and end the tool.
+void abandonUpgrade()
+{
+    if (restoreDue())
+        restoreSharing();
+    DestroyWindow(upgradeState.mainDialog);
+}
+
+// False after the failed-copy handling.
+bool sendFile(const WCHAR *file, const WCHAR *shareName)
+{
+    WCHAR commandLine[NameCapacity];
+    if (!buildCopyCommandLine(commandLine, file, shareName)) {
+        refuseShareName(shareName);
+        abandonUpgrade();
+        return false;
+    }
+    if (!runCopyCommand(commandLine)) {
+        abandonUpgrade();
+        return false;
+    }
+    return true;
+}
+
+struct HandleCloser {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+
+}  // namespace
+
+bool buildCopyCommandLine(WCHAR (&commandLine)[NameCapacity], const WCHAR *fileName, const WCHAR *shareName)
+{
+    // The interpreter expands %...% (and !...! under delayed expansion) even
+    // inside double quotes. & | < > ^ and blanks are harmless only because
+    // the destination is quoted, so a quote of its own is refused too.
+    if (shareName[0] == L'\0' || std::wcspbrk(shareName, L"%!\"") != nullptr)
+        return false;
+    WCHAR destination[NameCapacity];
+    return copyText(destination, L"\"\\\\") && appendText(destination, upgradeState.computerName) &&
+           appendText(destination, L"\\") && appendText(destination, shareName) && appendText(destination, L"\"") &&
+           copyText(commandLine, L"/C COPY /B ") && appendText(commandLine, fileName) &&
+           appendText(commandLine, L" ") && appendText(commandLine, destination);
+}
+
+CommandOutcome runHiddenCommand(const WCHAR *commandLine)
+{
+    // No verb, owner or directory: the interpreter inherits the tool's
+    // current directory, where the firmware files are read from.
+    SHELLEXECUTEINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = SEE_MASK_NOCLOSEPROCESS;
+    info.lpFile = L"cmd.exe";
+    info.lpParameters = commandLine;
+    info.nShow = SW_HIDE;
+    if (!ShellExecuteExW(&info)) {
+        DWORD error = GetLastError();
+        return {false, error, 0};
+    }
+    // Without a process to wait for, the copy cannot be confirmed.
+    if (!info.hProcess)
+        return {false, ERROR_INVALID_HANDLE, 0};
+    std::unique_ptr<void, HandleCloser> process(info.hProcess);
+
+    if (WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) {
+        DWORD error = GetLastError();
+        return {false, error, 0};
+    }
+    // COPY reports a missing file or an unreachable share only through the
+    // exit code; the hidden window shows nothing.
+    DWORD exitCode = 0;
+    if (!GetExitCodeProcess(process.get(), &exitCode)) {
+        DWORD error = GetLastError();
+        return {false, error, 0};
+    }
+    return {true, 0, exitCode};
+}
+
+int runCopyCommand(const WCHAR *commandLine)
+{
+    CommandOutcome outcome = runHiddenCommand(commandLine);
+    if (outcome.finished && outcome.exitCode == 0)
+        return 1;
+    DWORD number = outcome.finished ? outcome.exitCode : outcome.error;
+    WCHAR text[NameCapacity];
+    if (SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text),
+                                   L"Error %d copying Firmware files to printer!\nFirmware upgrade cancelled.",
+                                   static_cast<int>(number))))
+        showError(text);
+    else
+        showError(L"Firmware upgrade cancelled.");
+    return 0;
+}
+
+int runFirstStage()
+{
+    const FirmwareKind kind = upgradeState.firmwareKind;
+    const WCHAR *shareName = copyShareName();
+    if (!firmwareFilesPresent(kind) || !shareNameUsable(kind, shareName))
+        return 0;
+
+    if (!upgradeState.selectedQueue.isShared && !shareQueue()) {
+        WCHAR text[NameCapacity];
+        if (buildMustBeSharedText(text))
+            MessageBoxW(nullptr, text, L"Information", MB_ICONWARNING);
+        return 0;
+    }
+
+    SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? DiskFileText : CopyingText);
+    for (const WCHAR *file : firstStageFiles(kind))
+        if (!sendFile(file, shareName))
+            return 0;
+
+    if (kind == FirmwareDiskStaged) {
+        // The reboot wait: Ok stays disabled until the dialog's timer has
+        // filled the bar. The queue stays shared for the second stage.
+        HWND dialog = upgradeState.mainDialog;
+        EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
+        ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
+        SetTimer(dialog, IDT_REBOOT_WAIT, RebootWaitTickMs, nullptr);
+        upgradeState.upgradeFinished = 0;
+        return 1;
+    }
+    if (restoreDue())
+        restoreSharing();
+    return 1;
+}
+
+void runSecondStage()
+{
+    const WCHAR *shareName = copyShareName();
+    for (const WCHAR *file : SecondStageFiles)
+        if (!sendFile(file, shareName))
+            return;
+    upgradeState.upgradeFinished = 1;
+    if (restoreDue())
+        restoreSharing();
+}

@@ -1,6 +1,8 @@
 // Sending the firmware files to the printer's share.
 #pragma once
 
+#include "app/state.h"
+
 #include <windows.h>
 
 // Runs one hidden command interpreter with the given parameters and waits for
@@ -13,3 +15,19 @@ int runFirstStage();
 
 // Sends the files that follow the printer's reboot.
 void runSecondStage();
+
+// What became of one hidden command interpreter.
+struct CommandOutcome {
+    bool finished;   // it started, ended and its exit code was read
+    DWORD error;     // when not finished: the error of the step that failed
+    DWORD exitCode;  // when finished
+};
+
+// Starts "cmd.exe" hidden with the given parameters, waits for it to end and
+// reads its exit code. Shows nothing.
+CommandOutcome runHiddenCommand(const WCHAR *commandLine);
+
+// "/C COPY /B <fileName> "\\<computerName>\<shareName>"". False when the
+// share name cannot be handed to the interpreter safely (empty, or holding
+// one of % ! ") or the line would not fit.
+bool buildCopyCommandLine(WCHAR (&commandLine)[NameCapacity], const WCHAR *fileName, const WCHAR *shareName);

@@ -222,6 +222,10 @@ BOOL WINAPI fakeGetExitCodeProcess(HANDLE handle, LPDWORD exitCode)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (script->exitCodeFails) {
+        SetLastError(script->exitCodeError);
+        return FALSE;
+    }
     *exitCode = script->exitCode;
     return TRUE;
 }

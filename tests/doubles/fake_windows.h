@@ -61,6 +61,8 @@ struct ProcessScript {
     DWORD waitResult = WAIT_OBJECT_0;
     DWORD waitError = ERROR_INVALID_HANDLE;  // last error when waitResult is WAIT_FAILED
     DWORD exitCode = 0;
+    bool exitCodeFails = false;  // GetExitCodeProcess fails with exitCodeError
+    DWORD exitCodeError = ERROR_ACCESS_DENIED;
     std::function<void()> onRun;  // runs while the process "runs" (inside the wait)
 };
 

@@ -1,0 +1,417 @@
+#include "app/resources/resource.h"
+#include "app/state.h"
+#include "app/text.h"
+#include "delivery/transfer.h"
+#include "tests/doubles/fake_windows.h"
+
+#include <gtest/gtest.h>
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+const wchar_t Base[] = L"VX350_A.05.01.fmw";
+const wchar_t Plot355[] = L"VX355KPLOT_A.04.02.fmw";
+const wchar_t Plot350[] = L"VX350KPLOT_A.04.02.fmw";
+const wchar_t Disk[] = L"VX650DISK_A.04.02.fmw";
+const wchar_t PostScript[] = L"VX650PS_A.04.02.fmw";
+const wchar_t *const AllFirmware[] = {Base, Plot355, Plot350, Disk, PostScript};
+
+const wchar_t CopyingText[] = L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.";
+const wchar_t DiskText[] =
+    L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.\n"
+    L"Please wait while printer is upgrading disk file.";
+
+std::wstring windowText(HWND window)
+{
+    WCHAR text[512] = L"";
+    GetWindowTextW(window, text, ARRAYSIZE(text));
+    return text;
+}
+
+size_t indexOf(const std::wstring &prefix)
+{
+    auto &events = fakeWorld.events;
+    return std::find_if(events.begin(), events.end(),
+                        [&](const std::wstring &line) { return line.rfind(prefix, 0) == 0; }) -
+           events.begin();
+}
+
+// A temporary current directory holding every firmware file, a stand-in for
+// the main dialog with the controls the transfer touches, and a queue on a
+// scripted spooler that is not shared yet.
+class FirmwareTransfer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        WCHAR temp[MAX_PATH];
+        ASSERT_NE(GetTempPathW(MAX_PATH, temp), 0u);
+        folder = std::wstring(temp) + L"vx-transfer-" + std::to_wstring(GetCurrentProcessId());
+        ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+        ASSERT_NE(GetCurrentDirectoryW(MAX_PATH, previousFolder), 0u);
+        ASSERT_TRUE(SetCurrentDirectoryW(folder.c_str()));
+        for (const wchar_t *name : AllFirmware)
+            writeFile(name);
+        createDialog();
+        resetRun(FirmwareStandard);
+    }
+
+    // A failed copy destroys the dialog; tests that go on make a new one.
+    void createDialog()
+    {
+        HINSTANCE instance = GetModuleHandleW(nullptr);
+        dialog = CreateWindowExW(0, L"STATIC", L"", WS_OVERLAPPEDWINDOW, 0, 0, 400, 200, nullptr, nullptr,
+                                 instance, nullptr);
+        ASSERT_NE(dialog, nullptr);
+        auto child = [&](const wchar_t *cls, const wchar_t *text, DWORD style, int id) {
+            return CreateWindowExW(0, cls, text, WS_CHILD | style, 0, 0, 100, 20, dialog,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+        };
+        okButton = child(L"BUTTON", L"Ok", WS_VISIBLE, IDOK);
+        status = child(L"STATIC", L"Before", WS_VISIBLE, IDC_STATUS_TEXT);
+        bar = child(L"STATIC", L"", 0, IDC_PROGRESS);
+        ASSERT_TRUE(okButton && status && bar);
+    }
+
+    void TearDown() override
+    {
+        if (IsWindow(dialog))
+            DestroyWindow(dialog);
+        SetCurrentDirectoryW(previousFolder);
+        for (const wchar_t *name : AllFirmware) {
+            std::wstring path = folder + L"\\" + name;
+            DeleteFileW(path.c_str());
+            RemoveDirectoryW(path.c_str());
+        }
+        RemoveDirectoryW(folder.c_str());
+    }
+
+    void resetRun(FirmwareKind kind)
+    {
+        resetFakeWorld();
+        upgradeState = UpgradeState{};
+        FakeQueue queue;
+        queue.printerName = L"Vellumax 650";
+        queue.shareName = L"Vx Selected";
+        fakeWorld.queues.push_back(queue);
+        upgradeState.mainDialog = dialog;
+        upgradeState.statusText = status;
+        upgradeState.firmwareKind = kind;
+        ASSERT_TRUE(copyText(upgradeState.computerName, L"VXHOST"));
+        ASSERT_TRUE(copyText(upgradeState.selectedQueue.printerName, L"Vellumax 650"));
+        ASSERT_TRUE(copyText(upgradeState.selectedQueue.shareName, L"Vx Selected"));
+        ASSERT_TRUE(copyText(upgradeState.targetShareName, L"Vx Target"));
+        SetWindowTextW(status, L"Before");
+    }
+
+    void writeFile(const wchar_t *name)
+    {
+        HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, "fw", 2, &written, nullptr);
+        CloseHandle(file);
+    }
+
+    static std::wstring copyOf(const std::wstring &file, const std::wstring &share)
+    {
+        return L"/C COPY /B " + file + L" \"\\\\VXHOST\\" + share + L"\"";
+    }
+
+    static std::vector<std::wstring> commandLines()
+    {
+        std::vector<std::wstring> lines;
+        for (const StartedProcess &process : fakeWorld.started)
+            lines.push_back(process.parameters);
+        return lines;
+    }
+
+    // The one box a refused run shows, with nothing shared or started.
+    static void expectRefusedWith(const std::wstring &text)
+    {
+        ASSERT_EQ(fakeWorld.boxes.size(), 1u);
+        EXPECT_EQ(fakeWorld.boxes[0].text, text);
+        EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
+        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR));
+        EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
+        EXPECT_TRUE(fakeWorld.openedNames.empty());
+        EXPECT_TRUE(fakeWorld.started.empty());
+    }
+
+    std::wstring folder;
+    WCHAR previousFolder[MAX_PATH] = L"";
+    HWND dialog = nullptr, okButton = nullptr, status = nullptr, bar = nullptr;
+};
+
+TEST_F(FirmwareTransfer, EachKindSendsItsFilesInOrderThroughAHiddenInterpreter)
+{
+    struct Case {
+        FirmwareKind kind;
+        bool secondStage;
+        std::vector<std::wstring> files;
+    };
+    const Case cases[] = {
+        {FirmwareNone, false, {Base}},
+        {FirmwareStandard, false, {Base}},
+        {FirmwarePlotLanguage, false, {Plot355, Plot350, Base}},
+        {FirmwareDiskStaged, false, {Disk}},
+        {FirmwareDiskStaged, true, {PostScript, Base}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind << (c.secondStage ? ", second stage" : ""));
+        resetRun(c.kind);
+        upgradeState.selectedQueue.isShared = 1;
+        if (c.secondStage) {
+            runSecondStage();
+        } else {
+            EXPECT_EQ(runFirstStage(), 1);
+        }
+
+        std::vector<std::wstring> expected;
+        for (const std::wstring &file : c.files)
+            expected.push_back(copyOf(file, L"Vx Selected"));
+        EXPECT_EQ(commandLines(), expected);
+        for (const StartedProcess &process : fakeWorld.started) {
+            EXPECT_EQ(process.file, L"cmd.exe");
+            EXPECT_EQ(process.mask, ULONG(SEE_MASK_NOCLOSEPROCESS));
+            EXPECT_EQ(process.show, SW_HIDE);
+            EXPECT_EQ(process.window, nullptr);
+            EXPECT_EQ(process.verb, L"(null)");
+            EXPECT_EQ(process.directory, L"(null)");
+        }
+        EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
+        EXPECT_TRUE(fakeWorld.boxes.empty());
+        // A queue shared before the run is neither shared nor unshared.
+        EXPECT_TRUE(fakeWorld.openedNames.empty());
+    }
+}
+
+TEST_F(FirmwareTransfer, AQueueTheToolSharedIsUnsharedOnlyAfterTheLastCopyOfTheLastStage)
+{
+    fakeWorld.queues[0].jobCounts = {1, 1, 0};
+    EXPECT_EQ(runFirstStage(), 1);
+    EXPECT_EQ(fakeWorld.sleeps.size(), 1u);
+    EXPECT_EQ(commandLines(), std::vector<std::wstring>{copyOf(Base, L"Vx Target")});
+    ASSERT_EQ(fakeWorld.writes.size(), 2u);
+    EXPECT_LT(indexOf(L"SetPrinter 0x48"), indexOf(L"ShellExecuteEx"));
+    EXPECT_LT(indexOf(L"ShellExecuteEx"), indexOf(L"Sleep 1000"));
+    EXPECT_EQ(fakeWorld.writes[1].attributes, DWORD(PRINTER_ATTRIBUTE_LOCAL));
+    EXPECT_EQ(upgradeState.sharedByTool, 0);
+
+    // A disk-staged upgrade keeps the queue shared through the reboot.
+    resetRun(FirmwareDiskStaged);
+    EXPECT_EQ(runFirstStage(), 1);
+    EXPECT_EQ(fakeWorld.writes.size(), 1u);
+    EXPECT_EQ(upgradeState.sharedByTool, 1);
+    runSecondStage();
+    EXPECT_EQ(commandLines(), (std::vector<std::wstring>{copyOf(Disk, L"Vx Target"), copyOf(PostScript, L"Vx Target"),
+                                                         copyOf(Base, L"Vx Target")}));
+    ASSERT_EQ(fakeWorld.writes.size(), 2u);
+    EXPECT_LT(indexOf(L"ShellExecuteEx cmd.exe|/C COPY /B VX350"), indexOf(L"SetPrinter 0x40"));
+    EXPECT_EQ(upgradeState.sharedByTool, 0);
+    EXPECT_EQ(upgradeState.upgradeFinished, 1);
+}
+
+TEST_F(FirmwareTransfer, TheDiskFileHandsOverToTheRebootWaitOnlyOnceItHasBeenSent)
+{
+    resetRun(FirmwareDiskStaged);
+    upgradeState.upgradeFinished = 1;
+    ProcessScript copy;
+    copy.onRun = [&] {
+        EXPECT_EQ(windowText(status), DiskText);
+        EXPECT_TRUE(IsWindowEnabled(okButton));
+        EXPECT_FALSE(GetWindowLongW(bar, GWL_STYLE) & WS_VISIBLE);
+    };
+    fakeWorld.processScripts.push_back(copy);
+    EXPECT_EQ(runFirstStage(), 1);
+    EXPECT_EQ(windowText(status), DiskText);
+    EXPECT_FALSE(IsWindowEnabled(okButton));
+    EXPECT_TRUE(GetWindowLongW(bar, GWL_STYLE) & WS_VISIBLE);
+    EXPECT_TRUE(KillTimer(dialog, IDT_REBOOT_WAIT));
+    EXPECT_EQ(upgradeState.upgradeFinished, 0);
+
+    // Other kinds end without the reboot wait, having shown the copying text.
+    resetRun(FirmwarePlotLanguage);
+    EnableWindow(okButton, TRUE);
+    ShowWindow(bar, SW_HIDE);
+    copy.onRun = [&] { EXPECT_EQ(windowText(status), CopyingText); };
+    fakeWorld.processScripts.assign(3, copy);
+    EXPECT_EQ(runFirstStage(), 1);
+    EXPECT_TRUE(IsWindowEnabled(okButton));
+    EXPECT_FALSE(KillTimer(dialog, IDT_REBOOT_WAIT));
+}
+
+TEST_F(FirmwareTransfer, RefusedSharingShowsOneWarningAndSendsNothing)
+{
+    fakeWorld.openFails = true;
+    EXPECT_EQ(runFirstStage(), 0);
+    ASSERT_EQ(fakeWorld.boxes.size(), 1u);
+    EXPECT_EQ(fakeWorld.boxes[0].text, L"In order to continue with upgrade, the printer <Vx Target> must be shared");
+    EXPECT_EQ(fakeWorld.boxes[0].caption, L"Information");
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONWARNING));
+    EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
+    EXPECT_TRUE(fakeWorld.started.empty());
+    EXPECT_EQ(windowText(status), L"Before");
+    EXPECT_TRUE(IsWindow(dialog));
+}
+
+TEST_F(FirmwareTransfer, AFailedCopyStopsTheUpgradeShowsItsErrorNumberAndUnsharesBeforeClosing)
+{
+    struct Case {
+        const char *failure;
+        void (*arrange)(ProcessScript &);
+        std::wstring number;
+    };
+    const Case cases[] = {
+        {"start fails",
+         [](ProcessScript &p) {
+             p.startFails = true;
+             p.startError = ERROR_ACCESS_DENIED;
+         },
+         L"5"},
+        {"wait fails",
+         [](ProcessScript &p) {
+             p.waitResult = WAIT_FAILED;
+             p.waitError = ERROR_NO_SYSTEM_RESOURCES;
+         },
+         L"1450"},
+        {"COPY fails inside the interpreter", [](ProcessScript &p) { p.exitCode = 1; }, L"1"},
+        {"exit code unreadable",
+         [](ProcessScript &p) {
+             p.exitCodeFails = true;
+             p.exitCodeError = ERROR_GEN_FAILURE;
+         },
+         L"31"},
+    };
+
+    for (const Case &c : cases) {
+        for (bool secondStage : {false, true}) {
+            SCOPED_TRACE(testing::Message() << c.failure << (secondStage ? " in the second stage" : ""));
+            resetRun(secondStage ? FirmwareDiskStaged : FirmwarePlotLanguage);
+            if (secondStage) {
+                upgradeState.sharedByTool = 1;
+                fakeWorld.queues[0].attributes |= PRINTER_ATTRIBUTE_SHARED;
+            }
+            // The first stage's own share read takes the first count.
+            fakeWorld.queues[0].jobCounts = secondStage ? std::vector<DWORD>{1, 0} : std::vector<DWORD>{1, 1, 0};
+            ProcessScript script;
+            c.arrange(script);
+            fakeWorld.processScripts.push_back(script);
+            bool dialogOpenWhileUnsharing = false;
+            fakeWorld.onSleep = [&](DWORD) { dialogOpenWhileUnsharing = IsWindow(dialog) != FALSE; };
+
+            if (secondStage) {
+                runSecondStage();
+            } else {
+                EXPECT_EQ(runFirstStage(), 0);
+            }
+
+            EXPECT_EQ(fakeWorld.started.size(), 1u);
+            ASSERT_EQ(fakeWorld.boxes.size(), 1u);
+            EXPECT_EQ(fakeWorld.boxes[0].text,
+                      L"Error " + c.number + L" copying Firmware files to printer!\nFirmware upgrade cancelled.");
+            EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
+            EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR));
+            EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
+            EXPECT_EQ(indexOf(L"WaitForSingleObject null"), fakeWorld.events.size());
+            EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
+            EXPECT_LT(indexOf(L"MessageBox"), indexOf(L"SetPrinter 0x40"));
+            EXPECT_TRUE(dialogOpenWhileUnsharing);
+            EXPECT_EQ(upgradeState.sharedByTool, 0);
+            EXPECT_FALSE(IsWindow(dialog));
+            EXPECT_EQ(upgradeState.upgradeFinished, 0);
+            createDialog();
+        }
+    }
+}
+
+TEST_F(FirmwareTransfer, AMissingFirmwareFileCancelsBeforeAnythingIsSharedOrSent)
+{
+    struct Case {
+        FirmwareKind kind;
+        const wchar_t *missing;
+        bool asFolder;
+    };
+    const Case cases[] = {
+        {FirmwareStandard, Base, false},
+        {FirmwarePlotLanguage, Plot350, false},
+        {FirmwareDiskStaged, PostScript, false},  // needed only after the reboot
+        {FirmwareDiskStaged, Base, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind);
+        resetRun(c.kind);
+        // An unusable share name too: the missing file is reported first.
+        ASSERT_TRUE(copyText(upgradeState.targetShareName, L"Vx%Target"));
+        DeleteFileW(c.missing);
+        if (c.asFolder) {
+            ASSERT_TRUE(CreateDirectoryW(c.missing, nullptr));
+        }
+        EXPECT_EQ(runFirstStage(), 0);
+        expectRefusedWith(L"Firmware file " + std::wstring(c.missing) +
+                          L" was not found in the tool's folder.\nFirmware upgrade cancelled.");
+        EXPECT_EQ(windowText(status), L"Before");
+        RemoveDirectoryW(c.missing);
+        writeFile(c.missing);
+    }
+
+    // Files of other kinds are not needed.
+    resetRun(FirmwareStandard);
+    for (const wchar_t *name : {Plot355, Plot350, Disk, PostScript})
+        DeleteFileW(name);
+    EXPECT_EQ(runFirstStage(), 1);
+}
+
+TEST_F(FirmwareTransfer, AShareNameTheInterpreterCouldMisreadIsRefusedBeforeSharing)
+{
+    struct Case {
+        const char *why;
+        FirmwareKind kind;
+        const wchar_t *computer;
+        bool queueShared;
+        std::wstring selected, target;
+        bool refused;
+    };
+    const std::wstring fine = L"Vx Share";
+    const std::wstring special = L"Vx & Co ^|<> (1)";
+    const Case cases[] = {
+        {"empty", FirmwareStandard, L"VXHOST", false, fine, L"", true},
+        {"percent", FirmwareStandard, L"VXHOST", false, fine, L"Vx%PATH%", true},
+        {"exclamation mark", FirmwareStandard, L"VXHOST", false, fine, L"Vx!Share", true},
+        {"double quote", FirmwareStandard, L"VXHOST", false, fine, L"Vx\" & calc", true},
+        {"blanks and metacharacters stay quoted", FirmwareStandard, L"VXHOST", false, fine, special, false},
+        {"shared queue copies to its own name", FirmwareStandard, L"VXHOST", true, L"100%", fine, true},
+        {"shared queue ignores the target name", FirmwareStandard, L"VXHOST", true, fine, L"100%", false},
+        {"longest for the warning text", FirmwareStandard, L"VXHOST", false, fine, std::wstring(191, L's'), false},
+        {"too long for the warning text", FirmwareStandard, L"VXHOST", false, fine, std::wstring(192, L's'), true},
+        {"longest for a command line", FirmwarePlotLanguage, L"VXHOST456789012", true, std::wstring(201, L's'), fine,
+         false},
+        {"too long for a command line", FirmwarePlotLanguage, L"VXHOST456789012", true, std::wstring(202, L's'), fine,
+         true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        resetRun(c.kind);
+        ASSERT_TRUE(copyText(upgradeState.computerName, c.computer));
+        upgradeState.selectedQueue.isShared = c.queueShared;
+        ASSERT_TRUE(copyText(upgradeState.selectedQueue.shareName, c.selected.c_str()));
+        ASSERT_TRUE(copyText(upgradeState.targetShareName, c.target.c_str()));
+        const std::wstring &used = c.queueShared ? c.selected : c.target;
+
+        EXPECT_EQ(runFirstStage(), c.refused ? 0 : 1);
+        if (c.refused) {
+            expectRefusedWith(L"The share name " + used +
+                              L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled.");
+        } else {
+            ASSERT_FALSE(fakeWorld.started.empty());
+            std::wstring destination = L"\"\\\\" + std::wstring(c.computer) + L"\\" + used + L"\"";
+            EXPECT_EQ(commandLines().back(), L"/C COPY /B " + std::wstring(Base) + L" " + destination);
+        }
+    }
+}
+
+}  // namespace
