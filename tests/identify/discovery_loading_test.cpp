@@ -1,0 +1,93 @@
+// Device discovery against library doubles, in a folder of its own: this
+// program's folder holds no vxprobe.dll until a test copies one of the
+// doubles there under that name.
+#include "identify/catalogue.h"
+#include "identify/discovery.h"
+#include "tests/doubles/fake_windows.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::wstring programFolder()
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+class LibraryLoading : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetFakeWorld();
+        upgradeState = UpgradeState{};
+        modelCatalogue.clear();
+        buildModelCatalogue();
+        SetEnvironmentVariableA("PROBE_DOUBLE_LOG", "");
+        SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "");
+        DeleteFileW(library.c_str());
+    }
+
+    void TearDown() override { DeleteFileW(library.c_str()); }
+
+    void install(const wchar_t *name)
+    {
+        ASSERT_TRUE(CopyFileW((programFolder() + name).c_str(), library.c_str(), FALSE));
+    }
+
+    static std::string log()
+    {
+        char text[512] = "";
+        GetEnvironmentVariableA("PROBE_DOUBLE_LOG", text, sizeof text);
+        return text;
+    }
+
+    const std::wstring library = programFolder() + L"vxprobe.dll";
+};
+
+TEST_F(LibraryLoading, WithoutTheLibraryNothingIsDetectedAndThePortStays)
+{
+    EXPECT_EQ(detectPrinter(), 0);
+    EXPECT_STREQ(upgradeState.portName, L"USB001");
+}
+
+TEST_F(LibraryLoading, ALibraryWithoutTheReleaseEntryIsNeverAskedAndIsUnloaded)
+{
+    install(L"partial_probe.dll");
+    EXPECT_EQ(detectPrinter(), 0);
+    EXPECT_EQ(log(), "attach;detach;");
+    EXPECT_EQ(GetModuleHandleW(L"vxprobe.dll"), nullptr);
+}
+
+// A failed query and an answer without a device array are both given back
+// once, with the caller's own list, before the library goes away.
+TEST_F(LibraryLoading, AFailedOrEmptyAnswerIsReleasedThenUnloaded)
+{
+    install(L"scripted_probe.dll");
+    for (const char *script : {"fail", "null-devices"}) {
+        SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", script);
+        SetEnvironmentVariableA("PROBE_DOUBLE_LOG", "");
+        EXPECT_EQ(detectPrinter(), 0) << script;
+        EXPECT_EQ(log(), "attach;get 0 4 fresh;release same;detach;") << script;
+        EXPECT_EQ(GetModuleHandleW(L"vxprobe.dll"), nullptr) << script;
+        EXPECT_STREQ(upgradeState.portName, L"USB001") << script;
+    }
+}
+
+TEST_F(LibraryLoading, NullPointersFromTheLibraryArePassedOver)
+{
+    install(L"scripted_probe.dll");
+    SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "nulls");
+
+    EXPECT_EQ(detectPrinter(), 0);
+    // The record without a model had a port; the matching ones had none.
+    EXPECT_STREQ(upgradeState.portName, L"USB001");
+    EXPECT_EQ(upgradeState.firmwareKind, FirmwareStandard);
+    EXPECT_EQ(log(), "attach;get 0 4 fresh;release same;detach;");
+}
+
+}  // namespace

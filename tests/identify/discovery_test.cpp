@@ -1,0 +1,175 @@
+// Device discovery against the stand-in library, loaded for real from beside
+// this program and fed through its device file.
+#include "identify/catalogue.h"
+#include "identify/device_list.h"
+#include "identify/discovery.h"
+#include "tests/doubles/fake_windows.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::wstring besideProgram(const wchar_t *name)
+{
+    WCHAR path[MAX_PATH];
+    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path, length);
+    return folder.substr(0, folder.find_last_of(L'\\') + 1) + name;
+}
+
+class Discovery : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetFakeWorld();
+        upgradeState = UpgradeState{};
+        modelCatalogue.clear();
+        buildModelCatalogue();
+        DeleteFileW(devicesFile.c_str());
+    }
+
+    void TearDown() override { DeleteFileW(devicesFile.c_str()); }
+
+    void describeDevices(const std::string &text)
+    {
+        HANDLE file = CreateFileW(devicesFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        ASSERT_TRUE(WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+        CloseHandle(file);
+    }
+
+    const std::wstring devicesFile = besideProgram(L"vxprobe.txt");
+};
+
+struct DeviceScene {
+    const char *name;
+    const char *devices;  // the device file; null for none
+    int result;
+    const WCHAR *portName;
+    FirmwareKind firmwareKind;
+};
+
+void PrintTo(const DeviceScene &scene, std::ostream *out)
+{
+    *out << scene.name;
+}
+
+class DiscoveryScenes : public Discovery, public ::testing::WithParamInterface<DeviceScene> {};
+
+TEST_P(DiscoveryScenes, LeaveThePortAndFirmwareKindOfTheLastMatch)
+{
+    const DeviceScene &scene = GetParam();
+    if (scene.devices)
+        describeDevices(scene.devices);
+
+    EXPECT_EQ(detectPrinter(), scene.result);
+    EXPECT_STREQ(upgradeState.portName, scene.portName);
+    EXPECT_EQ(upgradeState.firmwareKind, scene.firmwareKind);
+    // Each call loads the library and lets it go again.
+    EXPECT_EQ(GetModuleHandleW(L"vxprobe.dll"), nullptr);
+}
+
+const DeviceScene scenes[] = {
+    {"NoDeviceFile", nullptr, 0, L"USB001", FirmwareNone},
+    {"EmptyDeviceFile", "", 0, L"USB001", FirmwareNone},
+    {"OnePrinter", "device\nrecord Tarnell Vellumax 350\nport USB002\n", 1, L"USB002", FirmwareStandard},
+    {"TwoPrintersLastWins",
+     "device\nrecord Vellumax 650\nport USB001\ndevice\nrecord Tarnell Vellumax 350 plus\nport USB002\n", 1,
+     L"USB002", FirmwarePlotLanguage},
+    {"PrinterWithoutPort", "device\nrecord Vellumax 650\nattr 3 USB009\n", 0, L"USB001", FirmwareDiskStaged},
+    {"PortFromEarlierPrinterKindFromLater",
+     "device\nrecord Tarnell Vellumax 350\nport USB004\ndevice\nrecord Vellumax 650\n", 1, L"USB004",
+     FirmwareDiskStaged},
+    {"ZeroRecordDevicesSkipped",
+     "device\nrecord Acme Laser 9\nport USB003\ndevice\ndevice\nrecord Vellumax 650\nport USB004\n", 1, L"USB004",
+     FirmwareDiskStaged},
+    {"LastPortOfARecordWins", "record Tarnell Vellumax 350\nattr 10 USB005\nattr 9 USB006\nport USB007\nattr 3 X\n",
+     1, L"USB007", FirmwareStandard},
+    // An empty port would make the queue lookup select every queue.
+    {"EmptyPortPassedOver", "device\nrecord Tarnell Vellumax 350\nport \n", 0, L"USB001", FirmwareStandard},
+    {"EmptyPortKeepsEarlierPort", "device\nrecord Tarnell Vellumax 350\nport USB008\nattr 9 \n", 1, L"USB008",
+     FirmwareStandard},
+    {"FailingLibrary", "device\nrecord Tarnell Vellumax 350\nport USB002\nfail 5\n", 0, L"USB001", FirmwareNone},
+    {"UnreadableDeviceFile", "device\nrecord Tarnell Vellumax 350\nport USB002\nbogus\n", 0, L"USB001",
+     FirmwareNone},
+    {"AttributeBeforeAnyRecord", "device\nport USB002\nrecord Tarnell Vellumax 350\n", 0, L"USB001", FirmwareNone},
+    {"WindowsLineEndsCommentsAndIndents",
+     "# a printer\r\n\r\n  device\r\n\trecord Tarnell Vellumax 350\r\n   port USB007\r\n", 1, L"USB007",
+     FirmwareStandard},
+};
+
+INSTANTIATE_TEST_SUITE_P(Devices, DiscoveryScenes, ::testing::ValuesIn(scenes),
+                         [](const ::testing::TestParamInfo<DeviceScene> &info) { return info.param.name; });
+
+// portName holds 255 characters; a longer port must neither overflow it nor
+// be taken shortened, which would select another queue.
+TEST_F(Discovery, PortsUpToTheCapacityAreTakenLongerOnesPassedOver)
+{
+    const std::string port255(255, 'P');
+    describeDevices("record Tarnell Vellumax 350\nport " + port255 + "\n");
+    EXPECT_EQ(detectPrinter(), 1);
+    EXPECT_EQ(std::wstring(upgradeState.portName), std::wstring(255, L'P'));
+
+    upgradeState = UpgradeState{};
+    describeDevices("record Tarnell Vellumax 350\nport " + port255 + "Q\n");
+    EXPECT_EQ(detectPrinter(), 0);
+    EXPECT_STREQ(upgradeState.portName, L"USB001");
+}
+
+// The tool searches again after a failed attempt; the next attempt must see
+// the printer that has been attached meanwhile.
+TEST_F(Discovery, ASecondSearchSeesTheDevicesAttachedSinceTheFirst)
+{
+    EXPECT_EQ(detectPrinter(), 0);
+    describeDevices("device\nrecord Vellumax 650PS\nport USB003\n");
+    EXPECT_EQ(detectPrinter(), 1);
+    EXPECT_STREQ(upgradeState.portName, L"USB003");
+    EXPECT_EQ(GetModuleHandleW(L"vxprobe.dll"), nullptr);
+}
+
+// The stand-in asked directly, so that a fault in it does not hide behind
+// the matching rule: blanks and bytes kept, devices without records kept.
+TEST_F(Discovery, TheStandInHandsOutTheDevicesExactlyAsWritten)
+{
+    describeDevices(
+        "record  two blanks\n"
+        "attr 4294967295 a value with  blanks \n"
+        "device\n"
+        "device\n"
+        "record\n"
+        "port\n"
+        "record \xE9t\xE9\n");
+    HMODULE module = LoadLibraryW(besideProgram(L"vxprobe.dll").c_str());
+    ASSERT_NE(module, nullptr);
+    auto *getDevices = reinterpret_cast<GetDevicesFunction *>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(module, GetDevicesName)));
+    auto *releaseDevices = reinterpret_cast<ReleaseDevicesFunction *>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(module, ReleaseDevicesName)));
+    DeviceList list = {};
+    if (getDevices && releaseDevices && getDevices(&list, 0, 4) == 0 && list.deviceCount == 3) {
+        const DeviceEntry &first = list.devices[0];
+        EXPECT_EQ(first.recordCount, 1u);
+        EXPECT_STREQ(first.records[0].model, " two blanks");
+        EXPECT_EQ(first.records[0].attributeCount, 1u);
+        EXPECT_EQ(first.records[0].attributes[0].type, 4294967295u);
+        EXPECT_STREQ(first.records[0].attributes[0].value, "a value with  blanks ");
+        EXPECT_EQ(list.devices[1].recordCount, 0u);
+        const DeviceEntry &third = list.devices[2];
+        EXPECT_EQ(third.recordCount, 2u);
+        EXPECT_STREQ(third.records[0].model, "");
+        EXPECT_EQ(third.records[0].attributes[0].type, PortNameAttribute);
+        EXPECT_STREQ(third.records[0].attributes[0].value, "");
+        EXPECT_STREQ(third.records[1].model, "\xE9t\xE9");
+        EXPECT_EQ(third.records[1].attributeCount, 0u);
+        releaseDevices(&list);
+        EXPECT_EQ(list.devices, nullptr);
+    } else {
+        ADD_FAILURE() << "the stand-in did not hand out the three devices";
+    }
+    FreeLibrary(module);
+}
+
+}  // namespace

@@ -1,0 +1,81 @@
+// A device-status library double for what the stand-in never does: failing
+// on its own, and handing out null pointers. The test picks the behaviour in
+// PROBE_DOUBLE_SCRIPT and reads what happened from PROBE_DOUBLE_LOG; both
+// live in the process environment, so the log survives the unload that the
+// test wants to see.
+#include "identify/device_list.h"
+
+#include <cstring>
+
+namespace {
+
+const DeviceList *lastList = nullptr;
+
+void note(const char *event)
+{
+    char log[512] = "";
+    DWORD length = GetEnvironmentVariableA("PROBE_DOUBLE_LOG", log, sizeof log);
+    if (length >= sizeof log || length + std::strlen(event) + 2 > sizeof log)
+        return;
+    std::strcat(log, event);
+    std::strcat(log, ";");
+    SetEnvironmentVariableA("PROBE_DOUBLE_LOG", log);
+}
+
+bool scriptIs(const char *name)
+{
+    char script[64] = "";
+    DWORD length = GetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", script, sizeof script);
+    return length < sizeof script && std::strcmp(script, name) == 0;
+}
+
+// Every kind of null the tool must pass over, around records that match:
+// a device with a null record array, a device without records, a record
+// without a model but with a port, a matching record with a null attribute
+// array, and a matching record whose port value is null.
+DeviceAttribute portOfNoModel[] = {{PortNameAttribute, "USB003", 0}};
+DeviceAttribute nullPort[] = {{PortNameAttribute, nullptr, 0}};
+DeviceRecord nullRecords[] = {
+    {{}, nullptr, {}, portOfNoModel, 1},
+    {{}, "Vellumax 650", {}, nullptr, 2},
+    {{}, "Tarnell Vellumax 350", {}, nullPort, 1},
+};
+DeviceEntry nullDevices[] = {{nullptr, 2}, {nullRecords, 0}, {nullRecords, 3}};
+
+}  // namespace
+
+extern "C" GetDevicesFunction VXPROBE_GetDevices;
+extern "C" ReleaseDevicesFunction VXPROBE_ReleaseDevices;
+
+extern "C" int32_t WINAPI VXPROBE_GetDevices(DeviceList *list, int32_t scope, int32_t detail)
+{
+    bool fresh = list->devices == nullptr && list->deviceCount == 0 && list->flag == 0;
+    note(scope == 0 && detail == 4 && fresh ? "get 0 4 fresh" : "get unexpected");
+    lastList = list;
+    if (scriptIs("fail"))
+        return 7;
+    if (scriptIs("null-devices")) {
+        list->deviceCount = 3;
+        return 0;
+    }
+    if (scriptIs("nulls")) {
+        list->devices = nullDevices;
+        list->deviceCount = 3;
+    }
+    return 0;
+}
+
+extern "C" int32_t WINAPI VXPROBE_ReleaseDevices(DeviceList *list)
+{
+    note(list == lastList ? "release same" : "release other");
+    return 0;
+}
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
+{
+    if (reason == DLL_PROCESS_ATTACH)
+        note("attach");
+    else if (reason == DLL_PROCESS_DETACH)
+        note("detach");
+    return TRUE;
+}
