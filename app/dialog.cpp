@@ -1,2 +1,177 @@
+// The main dialog: one modeless window that carries the whole run, and the
+// message loop that drives it.
 #include "app/dialog.h"
-INT_PTR CALLBACK mainDialogProc(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
+#include "app/resources/resource.h"
+#include "app/sequence.h"
+#include "app/state.h"
+#include "delivery/sharing.h"
+#include "delivery/transfer.h"
+
+#include <commctrl.h>
+
+namespace {
+
+const WCHAR rebootInstructionsText[] =
+    L"In order to continue with Firmware upgrade please follow the next steps:\n\n"
+    L"   1. Reboot printer.\n"
+    L"   2. Wait until printer is ready.\n"
+    L"   3. Click Ok button to continue with upgrade.";
+
+// The progress bar keeps its default range of 0 to 100, one step per tick.
+const UINT rebootWaitFullPosition = 100;
+
+void onInitDialog(HWND window)
+{
+    upgradeState.statusText = GetDlgItem(window, IDC_STATUS_TEXT);
+    upgradeState.detailText = GetDlgItem(window, IDC_DETAIL_TEXT);
+
+    // A failure leaves the name empty; it is not reported here.
+    DWORD capacity = ARRAYSIZE(upgradeState.computerName);
+    GetComputerNameW(upgradeState.computerName, &capacity);
+
+    int height = GetSystemMetrics(SM_CYSMICON);
+    int width = GetSystemMetrics(SM_CXSMICON);
+    HANDLE icon = LoadImageW(upgradeState.appInstance, MAKEINTRESOURCEW(IDI_SMALL), IMAGE_ICON, width, height,
+                             LR_DEFAULTCOLOR);
+    if (icon)
+        SendMessageW(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(icon));
+}
+
+// The run starts from the message loop, after ShowWindow has returned and the
+// window is on screen; posting (not sending) is what gives that order.
+void onWindowPosChanged(HWND window, const WINDOWPOS *position)
+{
+    if (!position || !(position->flags & SWP_SHOWWINDOW) || upgradeState.startPosted)
+        return;
+    upgradeState.startPosted = 1;
+    PostMessageW(window, WM_APP, 0, 0);
+}
+
+// Every way out puts back sharing that the tool added. restoreSharing may
+// block until the queue has printed its jobs, so the window stays until then.
+void closeTool(HWND window)
+{
+    if (restoreDue())
+        restoreSharing();
+    DestroyWindow(window);
+}
+
+void onOk(HWND window)
+{
+    if (upgradeState.firmwareKind != FirmwareDiskStaged || upgradeState.upgradeFinished) {
+        closeTool(window);
+        return;
+    }
+    // The reboot wait is over and the user has rebooted the printer.
+    SetWindowTextW(upgradeState.detailText, L"");
+    upgradeState.transferRunning = 1;
+    runSecondStage();
+    upgradeState.transferRunning = 0;
+    SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
+}
+
+void onCancel(HWND window)
+{
+    if (restoreDue())
+        restoreSharing();
+    // The close handling tests restoreDue again, so a restore that stopped
+    // short is tried once more.
+    SendMessageW(window, WM_CLOSE, 0, 0);
+}
+
+void onRebootWaitTick()
+{
+    HWND bar = GetDlgItem(upgradeState.mainDialog, IDC_PROGRESS);
+    UINT position = static_cast<UINT>(SendMessageW(bar, PBM_GETPOS, 0, 0));
+    if (position < rebootWaitFullPosition) {
+        SendMessageW(bar, PBM_SETPOS, position + 1, 0);
+        return;
+    }
+    KillTimer(upgradeState.mainDialog, IDT_REBOOT_WAIT);
+    EnableWindow(GetDlgItem(upgradeState.mainDialog, IDOK), TRUE);
+    ShowWindow(bar, SW_HIDE);
+    SetWindowTextW(upgradeState.statusText, rebootInstructionsText);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_INITDIALOG:
+        onInitDialog(window);
+        return FALSE;
+    case WM_WINDOWPOSCHANGED:
+        // FALSE lets the dialog's default handling run as well.
+        onWindowPosChanged(window, reinterpret_cast<const WINDOWPOS *>(lParam));
+        return FALSE;
+    case WM_APP:
+        runUpgradeSequence(window);
+        return FALSE;
+    case WM_COMMAND:
+        // Inside a transfer stage these can only come through the modal loop
+        // of one of its ownerless boxes: an Ok would start the second stage
+        // inside the first, a close would end the tool in the middle of a
+        // copy. They are swallowed, not passed on.
+        switch (LOWORD(wParam)) {
+        case IDOK:
+            if (!upgradeState.transferRunning)
+                onOk(window);
+            return TRUE;
+        case IDCANCEL:
+            if (!upgradeState.transferRunning)
+                onCancel(window);
+            return TRUE;
+        default:
+            return FALSE;
+        }
+    case WM_TIMER:
+        // Timer 1 is the dialog's only timer.
+        onRebootWaitTick();
+        return FALSE;
+    case WM_CLOSE:
+        if (!upgradeState.transferRunning)
+            closeTool(window);
+        return TRUE;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+int runMainDialog(HINSTANCE instance, int showCommand)
+{
+    upgradeState.appInstance = instance;
+
+    // The template holds a progress bar, and its window class exists only
+    // once the common controls library has registered it; without this the
+    // dialog cannot be created.
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
+    InitCommonControlsEx(&controls);
+
+    // WM_INITDIALOG runs inside this call, before mainDialog is set.
+    upgradeState.mainDialog =
+        CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProc, 0);
+    if (!upgradeState.mainDialog) {
+        MessageBoxW(nullptr, L"The upgrade tool could not open its window.\nThe printer firmware hasn't been updated.",
+                    L"Firmware Upgrade Error", MB_OK | MB_ICONERROR);
+        return 1;
+    }
+    ShowWindow(upgradeState.mainDialog, showCommand);
+
+    MSG message;
+    for (;;) {
+        BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0)
+            return static_cast<int>(message.wParam);
+        if (got == -1)
+            return -1;
+        if (!IsDialogMessageW(upgradeState.mainDialog, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+}

@@ -1,2 +1,14 @@
+// The process entry.
+#include "app/dialog.h"
+#include "identify/catalogue.h"
+
 #include <windows.h>
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { return 0; }
+
+// The tool reads nothing from its command line.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
+{
+    // Nothing builds the catalogue later, and the discovery matches against
+    // it as soon as the dialog's start message is handled.
+    buildModelCatalogue();
+    return runMainDialog(instance, showCommand);
+}

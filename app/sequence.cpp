@@ -1,2 +1,143 @@
+// One upgrade run, as the handling of the dialog's start message: search for
+// the printer, find its queue, confirm, send the first stage, report.
 #include "app/sequence.h"
-void runUpgradeSequence(HWND) {}
+
+#include "app/state.h"
+#include "app/text.h"
+#include "delivery/sharing.h"
+#include "delivery/transfer.h"
+#include "identify/discovery.h"
+#include "identify/queues.h"
+
+#include <utility>
+
+const WCHAR firmwareCopiedText[] =
+    L"Firmware files have been successfully copied to the printer, please follow steps on printer front panel to "
+    L"complete upgrade.\nClick Ok to finish.";
+
+namespace {
+
+const WCHAR searchingText[] =
+    L"Searching for Tarnell Vellumax 350/650 series printer. Please connect your printer to this computer with a "
+    L"USB cable";
+const WCHAR notDetectedText[] =
+    L"A compatible printer can not be detected. Please connect your printer to this computer with a USB cable. "
+    L"Press Ok to continue";
+const WCHAR notDetectedBoxText[] =
+    L"Printer not detected, please connect your printer to this computer with a USB cable. Press Ok to continue";
+const WCHAR noQueueText[] =
+    L"In order to continue, the Tarnell Vellumax 350/650 driver must be installed on this computer.\n"
+    L"The printer firmware hasn't been updated";
+const WCHAR noQueueBoxText[] = L"Queue not installed, please install queue. Firmware not upgraded";
+const WCHAR confirmationBoxText[] = L"Are you sure that you want to upgrade firmware?";
+const WCHAR cancelledText[] = L"Firmware update has been cancelled.\nClick Ok to Finish.";
+const WCHAR copyingText[] =
+    L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.";
+
+const WCHAR confirmationStart[] = L"Firmware A.05.01 is going to be copied to ";
+const WCHAR confirmationPort[] = L" connected on USB port ";
+const WCHAR confirmationWarning[] =
+    L".\nWarning! Check that installed firmware version is A.02.06 or newer before proceeding further. Contact "
+    L"Tarnell support if printer firmware version is lower than A.02.06.";
+
+// The share and port names are bounded by their own buffers, so the
+// confirmation always fits; this fails only if the fixed texts grow.
+static_assert((ARRAYSIZE(confirmationStart) - 1) + (ARRAYSIZE(confirmationPort) - 1) +
+                      (ARRAYSIZE(confirmationWarning) - 1) + 2 * (NameCapacity - 1) + 1 <=
+                  ConfirmationCapacity,
+              "the confirmation text must always fit");
+
+const DWORD pauseBeforeAttempt = 5000;
+const DWORD pauseAfterFailedAttempt = 1000;
+
+// Returns true once a printer has been found, false when the user gave up;
+// the dialog has then been destroyed. There is no limit on the attempts.
+bool searchForPrinter(HWND dialog)
+{
+    for (;;) {
+        SetWindowTextW(upgradeState.statusText, searchingText);
+        Sleep(pauseBeforeAttempt);
+        if (detectPrinter())
+            return true;
+
+        SetWindowTextW(upgradeState.statusText, notDetectedText);
+        int answer = MessageBoxW(dialog, notDetectedBoxText, L"Error", MB_OKCANCEL | MB_ICONWARNING);
+        // Only Ok means "search again". A box that could not be shown, or a
+        // window that was closed while the box was open, must not leave an
+        // invisible process searching for ever.
+        bool givenUp = answer != IDOK || !IsWindow(dialog);
+        if (givenUp)
+            DestroyWindow(dialog);  // nothing has been shared yet
+        Sleep(pauseAfterFailedAttempt);
+        if (givenUp)
+            return false;
+    }
+}
+
+bool composeConfirmation(WCHAR (&text)[ConfirmationCapacity])
+{
+    return copyText(text, confirmationStart) && appendText(text, upgradeState.targetShareName) &&
+           appendText(text, confirmationPort) && appendText(text, upgradeState.portName) &&
+           appendText(text, confirmationWarning);
+}
+
+// True when the user has agreed to the upgrade of the queue they were shown.
+bool confirmUpgrade(HWND dialog)
+{
+    // The queue named here must be the one that is shared, restored and
+    // copied to. The lookup leaves the last queue on the port in
+    // selectedQueue, and sharing works on that one, so the share name comes
+    // from it too (not from the first queue found): with several queues on
+    // the port, none of them shared, the copies would otherwise go to a
+    // share that does not exist.
+    WCHAR text[ConfirmationCapacity];
+    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !composeConfirmation(text))
+        return false;
+    SetWindowTextW(upgradeState.statusText, text);
+
+    int answer = MessageBoxW(dialog, confirmationBoxText, L"Confirmation", MB_OKCANCEL | MB_ICONQUESTION);
+    // Anything but a plain Ok (a box that failed, a window closed meanwhile)
+    // counts as a decline: firmware is never sent without consent.
+    return answer == IDOK && IsWindow(dialog);
+}
+
+}  // namespace
+
+void runUpgradeSequence(HWND dialog)
+{
+    if (!searchForPrinter(dialog))
+        return;
+
+    upgradeState.foundQueues = findPrintQueues();
+    if (upgradeState.foundQueues.empty()) {
+        SetWindowTextW(upgradeState.statusText, noQueueText);
+        MessageBoxW(dialog, noQueueBoxText, L"Error", MB_OK | MB_ICONWARNING);
+        DestroyWindow(dialog);  // nothing has been shared yet
+        return;
+    }
+
+    if (!confirmUpgrade(dialog)) {
+        SetWindowTextW(upgradeState.statusText, cancelledText);
+        // Ok now closes the tool, even for a printer whose upgrade has a
+        // second stage.
+        upgradeState.upgradeFinished = 1;
+        return;
+    }
+
+    SetWindowTextW(upgradeState.statusText, copyingText);
+    upgradeState.transferRunning = 1;
+    int sent = runFirstStage();
+    upgradeState.transferRunning = 0;
+    if (!sent) {
+        // The stage has told the user why. After a failed copy it has also
+        // destroyed the dialog, and the close below finds no window.
+        if (restoreDue())
+            restoreSharing();
+        SendMessageW(dialog, WM_CLOSE, 0, 0);
+        return;
+    }
+    // A disk-staged upgrade goes on in the reboot wait and the next Ok.
+    if (upgradeState.firmwareKind == FirmwareDiskStaged)
+        return;
+    SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
+}

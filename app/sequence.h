@@ -4,3 +4,6 @@
 #include <windows.h>
 
 void runUpgradeSequence(HWND dialog);
+
+// The text that ends every successful run; the second stage's Ok shows it too.
+extern const WCHAR firmwareCopiedText[];

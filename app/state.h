@@ -45,6 +45,10 @@ struct UpgradeState {
     WCHAR targetShareName[NameCapacity] = L"";
     int sharedByTool = 0;
     int upgradeFinished = 0;
+    // Nonzero while a transfer stage runs. Its message boxes have no owner,
+    // so their modal loops still deliver Ok, Cancel and close to the dialog;
+    // the dialog ignores them meanwhile.
+    int transferRunning = 0;
 };
 
 extern UpgradeState upgradeState;

@@ -1,0 +1,284 @@
+// The main dialog's resources and its handling of each message.
+#include "app/dialog.h"
+#include "app/resources/resource.h"
+#include "app/sequence.h"
+#include "tests/app/app_fixture.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+#include <cwchar>
+
+namespace {
+
+const WCHAR rebootInstructions[] =
+    L"In order to continue with Firmware upgrade please follow the next steps:\n\n   1. Reboot printer.\n"
+    L"   2. Wait until printer is ready.\n   3. Click Ok button to continue with upgrade.";
+
+// Reads an extended dialog template in order.
+struct TemplateReader {
+    const BYTE *at;
+    template <typename T>
+    T take()
+    {
+        T value;
+        std::memcpy(&value, at, sizeof value);
+        at += sizeof value;
+        return value;
+    }
+    // A name or an ordinal ("#128"); empty when absent.
+    std::wstring nameOrOrdinal()
+    {
+        WORD first = take<WORD>();
+        if (first == 0xFFFF)
+            return L"#" + std::to_wstring(take<WORD>());
+        std::wstring name;
+        for (WORD c = first; c != 0; c = take<WORD>())
+            name += static_cast<WCHAR>(c);
+        return name;
+    }
+    std::vector<short> rectangle()
+    {
+        std::vector<short> sides;
+        for (int i = 0; i < 4; ++i)
+            sides.push_back(take<short>());
+        return sides;
+    }
+    void alignToDword(const BYTE *start) { at = start + ((at - start + 3) & ~3); }
+};
+
+const BYTE *resourceBytes(LPCWSTR type, int id)
+{
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(id), type);
+    return found ? static_cast<const BYTE *>(LockResource(LoadResource(module, found))) : nullptr;
+}
+
+TEST_F(AppTest, WindowTemplateHasTheDesignedLayout)
+{
+    const BYTE *start = resourceBytes(RT_DIALOG, IDD_MAIN);
+    ASSERT_NE(start, nullptr);
+    TemplateReader in{start};
+    EXPECT_EQ(in.take<WORD>(), 1);
+    EXPECT_EQ(in.take<WORD>(), 0xFFFF);  // extended template
+    in.take<DWORD>();
+    EXPECT_EQ(in.take<DWORD>(), 0u);  // no extended style
+    EXPECT_EQ(in.take<DWORD>(), DWORD(WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS));
+    ASSERT_EQ(in.take<WORD>(), 4);
+    EXPECT_EQ(in.rectangle(), (std::vector<short>{0, 0, 491, 171}));
+    EXPECT_EQ(in.nameOrOrdinal(), L"");  // no menu
+    EXPECT_EQ(in.nameOrOrdinal(), L"");  // the standard dialog class
+    EXPECT_EQ(in.nameOrOrdinal(), L"Tarnell Vellumax 350-650 Firmware Upgrade Tool");
+    EXPECT_EQ(in.take<WORD>(), 8);
+    EXPECT_EQ(in.take<WORD>(), 400);
+    EXPECT_EQ(in.take<BYTE>(), 0);
+    EXPECT_EQ(in.take<BYTE>(), DEFAULT_CHARSET);
+    EXPECT_EQ(in.nameOrOrdinal(), L"MS Shell Dlg");
+
+    struct Control {
+        DWORD id;
+        const WCHAR *windowClass;  // #128 BUTTON, #130 STATIC
+        const WCHAR *text;
+        short x, y, width, height;
+        DWORD style;
+    } expected[] = {
+        {IDOK, L"#128", L"Ok", 431, 150, 50, 14, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON},
+        {IDC_STATUS_TEXT, L"#130", L"Select a Printer to install FW", 57, 28, 390, 52,
+         WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
+        {IDC_PROGRESS, L"msctls_progress32", L"", 77, 81, 331, 12, WS_CHILD | WS_BORDER},
+        {IDC_DETAIL_TEXT, L"#130", L"", 59, 102, 367, 54, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
+    };
+    for (const Control &control : expected) {
+        SCOPED_TRACE(control.id);
+        in.alignToDword(start);
+        in.take<DWORD>();
+        EXPECT_EQ(in.take<DWORD>(), 0u);
+        EXPECT_EQ(in.take<DWORD>(), control.style);
+        EXPECT_EQ(in.rectangle(), (std::vector<short>{control.x, control.y, control.width, control.height}));
+        EXPECT_EQ(in.take<DWORD>(), control.id);
+        // The resource compiler stores class names upper-case; Windows looks
+        // them up without regard to case.
+        EXPECT_EQ(_wcsicmp(in.nameOrOrdinal().c_str(), control.windowClass), 0);
+        EXPECT_EQ(in.nameOrOrdinal(), control.text);
+        in.at += in.take<WORD>();
+    }
+}
+
+TEST_F(AppTest, IconsAreOneLargeFullColourImageEach)
+{
+    for (int id : {IDI_APP, IDI_APP_ALT, IDI_SMALL}) {
+        SCOPED_TRACE(id);
+        const BYTE *group = resourceBytes(RT_GROUP_ICON, id);
+        ASSERT_NE(group, nullptr);
+        WORD count;
+        std::memcpy(&count, group + 4, sizeof count);
+        EXPECT_EQ(count, 1);
+        EXPECT_EQ(group[6], 128);  // width
+        EXPECT_EQ(group[7], 128);  // height
+        WORD bitsPerPixel;
+        std::memcpy(&bitsPerPixel, group + 6 + 6, sizeof bitsPerPixel);
+        EXPECT_EQ(bitsPerPixel, 32);
+    }
+}
+
+TEST_F(AppTest, NewWindowKnowsItsControlsAndComputerAndHasItsSmallIcon)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    EXPECT_EQ(upgradeState.statusText, control(IDC_STATUS_TEXT));
+    EXPECT_EQ(upgradeState.detailText, control(IDC_DETAIL_TEXT));
+    EXPECT_FALSE(IsWindowVisible(dialog));
+    WCHAR barClass[64];
+    GetClassNameW(control(IDC_PROGRESS), barClass, ARRAYSIZE(barClass));
+    EXPECT_STREQ(barClass, PROGRESS_CLASSW);
+
+    WCHAR name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = ARRAYSIZE(name);
+    ASSERT_TRUE(GetComputerNameW(name, &size));
+    EXPECT_STREQ(upgradeState.computerName, name);
+
+    EXPECT_NE(SendMessageW(dialog, WM_GETICON, ICON_SMALL, 0), 0);
+    EXPECT_EQ(SendMessageW(dialog, WM_GETICON, ICON_BIG, 0), 0);
+    EXPECT_EQ(takePostedStarts(), 0);
+}
+
+TEST_F(AppTest, RunStartsOnceOnTheFirstShow)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    SetWindowPos(dialog, nullptr, 10, 10, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    EXPECT_EQ(takePostedStarts(), 0) << "a move is not a show";
+
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    EXPECT_EQ(takePostedStarts(), 1);
+    EXPECT_EQ(upgradeState.startPosted, 1);
+
+    ShowWindow(dialog, SW_HIDE);
+    ShowWindow(dialog, SW_SHOWNORMAL);
+    EXPECT_EQ(takePostedStarts(), 0) << "the run starts once per process";
+}
+
+TEST_F(AppTest, OkClosesTheToolUnlessTheSecondStageIsDue)
+{
+    struct Case {
+        FirmwareKind kind;
+        int upgradeFinished;
+    } cases[] = {{FirmwareNone, 0},         {FirmwareStandard, 0},     {FirmwarePlotLanguage, 0},
+                 {FirmwarePlotLanguage, 1}, {FirmwareStandard, 1},     {FirmwareDiskStaged, 1}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind << ", finished " << c.upgradeFinished);
+        ASSERT_NE(createDialog(), nullptr);
+        upgradeState.firmwareKind = c.kind;
+        upgradeState.upgradeFinished = c.upgradeFinished;
+        EXPECT_EQ(mainDialogProc(dialog, WM_COMMAND, IDOK, 0), TRUE);
+        EXPECT_FALSE(IsWindow(dialog));
+        int exitCode = -1;
+        EXPECT_TRUE(takeQuit(&exitCode));
+        EXPECT_EQ(exitCode, 0);
+    }
+    EXPECT_TRUE(fakeWorld.started.empty());
+}
+
+TEST_F(AppTest, EscapeAndCloseUnshareAQueueTheToolSharedBeforeTheWindowGoes)
+{
+    struct Case {
+        UINT message;
+        WPARAM wParam;
+        bool toolShared;
+    } cases[] = {{WM_COMMAND, IDCANCEL, false}, {WM_COMMAND, IDCANCEL, true}, {WM_CLOSE, 0, false}, {WM_CLOSE, 0, true}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << "message " << c.message << ", tool shared " << c.toolShared);
+        resetFakeWorld();
+        upgradeState = UpgradeState{};
+        ASSERT_NE(createDialog(), nullptr);
+        fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+        fakeWorld.queues[0].jobCounts = {1, 0};
+        if (c.toolShared)
+            sharedByTheTool();
+        bool openWhileJobsPrint = false;
+        fakeWorld.onSleep = [&](DWORD) { openWhileJobsPrint = IsWindow(dialog); };
+
+        EXPECT_EQ(mainDialogProc(dialog, c.message, c.wParam, 0), TRUE);
+        EXPECT_FALSE(IsWindow(dialog));
+        EXPECT_EQ(fakeWorld.writes.size(), c.toolShared ? 1u : 0u) << "restored once, and only when due";
+        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        EXPECT_EQ(openWhileJobsPrint, c.toolShared);
+        EXPECT_TRUE(takeQuit());
+    }
+}
+
+TEST_F(AppTest, EscapeTriesARestoreThatStoppedShortOnceMore)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+    sharedByTheTool();
+    fakeWorld.openFails = true;
+
+    mainDialogProc(dialog, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_EQ(fakeWorld.openedNames.size(), 2u);
+    EXPECT_EQ(upgradeState.sharedByTool, 1);
+    EXPECT_FALSE(IsWindow(dialog));
+}
+
+TEST_F(AppTest, OtherCommandsChangeNothing)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    upgradeState.firmwareKind = FirmwareDiskStaged;
+    for (WORD id : {0, 3, IDC_STATUS_TEXT, IDC_DETAIL_TEXT, IDC_PROGRESS}) {
+        EXPECT_EQ(mainDialogProc(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0), FALSE) << id;
+    }
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_EQ(text(IDC_STATUS_TEXT), L"Select a Printer to install FW");
+    EXPECT_TRUE(fakeWorld.events.empty());
+    EXPECT_FALSE(takeQuit());
+}
+
+TEST_F(AppTest, RebootWaitFillsTheBarInAHundredTicksAndShowsTheStepsOnTheNext)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    HWND bar = control(IDC_PROGRESS);
+    EnableWindow(control(IDOK), FALSE);
+    ShowWindow(bar, SW_SHOW);
+    SetTimer(dialog, IDT_REBOOT_WAIT, 1800, nullptr);
+    SetWindowTextW(control(IDC_STATUS_TEXT), L"disk file");
+
+    for (int tick = 1; tick <= 100; ++tick)
+        EXPECT_EQ(mainDialogProc(dialog, WM_TIMER, IDT_REBOOT_WAIT, 0), FALSE);
+    EXPECT_EQ(SendMessageW(bar, PBM_GETPOS, 0, 0), 100);
+    EXPECT_EQ(text(IDC_STATUS_TEXT), L"disk file");
+    EXPECT_FALSE(IsWindowEnabled(control(IDOK)));
+    EXPECT_TRUE(GetWindowLongW(bar, GWL_STYLE) & WS_VISIBLE);
+
+    mainDialogProc(dialog, WM_TIMER, IDT_REBOOT_WAIT, 0);
+    EXPECT_EQ(text(IDC_STATUS_TEXT), rebootInstructions);
+    EXPECT_TRUE(IsWindowEnabled(control(IDOK)));
+    EXPECT_FALSE(GetWindowLongW(bar, GWL_STYLE) & WS_VISIBLE);
+    EXPECT_FALSE(KillTimer(dialog, IDT_REBOOT_WAIT)) << "the timer should have been stopped";
+}
+
+// The second stage's error box has no owner, so its modal loop still
+// delivers the dialog's Ok, Escape and close.
+TEST_F(AppTest, OkEscapeAndCloseWaitWhileTheSecondStageCopies)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+    sharedByTheTool();
+    upgradeState.firmwareKind = FirmwareDiskStaged;
+    fakeWorld.processScripts = {ProcessScript{}};
+    fakeWorld.processScripts[0].waitResult = WAIT_FAILED;
+    int openDuringBox = 0;
+    fakeWorld.onBox = [&](const ShownBox &) {
+        SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+        SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        SendMessageW(dialog, WM_CLOSE, 0, 0);
+        openDuringBox = IsWindow(dialog);
+        return IDOK;
+    };
+
+    mainDialogProc(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_TRUE(openDuringBox);
+    EXPECT_EQ(fakeWorld.boxes.size(), 1u);
+    EXPECT_EQ(fakeWorld.started.size(), 1u) << "no second stage inside the second stage";
+    EXPECT_FALSE(IsWindow(dialog)) << "the failed copy ends the tool";
+    EXPECT_EQ(fakeWorld.writes.size(), 1u) << "sharing restored once";
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+// One upgrade run, from the search to the final text, on the real dialog.
+#include "app/resources/resource.h"
+#include "app/sequence.h"
+#include "app/dialog.h"
+#include "tests/app/app_fixture.h"
+
+#include <commctrl.h>
+
+namespace {
+
+const WCHAR searching[] =
+    L"Searching for Tarnell Vellumax 350/650 series printer. Please connect your printer to this computer with a "
+    L"USB cable";
+const WCHAR notDetected[] =
+    L"A compatible printer can not be detected. Please connect your printer to this computer with a USB cable. "
+    L"Press Ok to continue";
+const WCHAR copying[] = L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.";
+
+std::wstring confirmation(const std::wstring &share)
+{
+    return L"Firmware A.05.01 is going to be copied to " + share +
+           L" connected on USB port USB001.\nWarning! Check that installed firmware version is A.02.06 or newer "
+           L"before proceeding further. Contact Tarnell support if printer firmware version is lower than A.02.06.";
+}
+
+class Sequence : public AppTest {
+protected:
+    void SetUp() override
+    {
+        AppTest::SetUp();
+        provideFirmwareFiles();
+        ASSERT_NE(createDialog(), nullptr);
+    }
+    // The status text at the time of each box, in order.
+    std::vector<std::wstring> statusAtBoxes;
+    void answerBoxes(std::vector<int> answers)
+    {
+        fakeWorld.onBox = [this, answers, next = size_t(0)](const ShownBox &) mutable {
+            statusAtBoxes.push_back(text(IDC_STATUS_TEXT));
+            return next < answers.size() ? answers[next++] : IDOK;
+        };
+    }
+};
+
+TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
+{
+    connectPrinter();
+    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+    std::wstring statusWhileCopying;
+    fakeWorld.processScripts = {ProcessScript{}};
+    fakeWorld.processScripts[0].onRun = [&] { statusWhileCopying = text(IDC_STATUS_TEXT); };
+    answerBoxes({IDOK});
+
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(fakeWorld.sleeps, std::vector<DWORD>{5000}) << "found on the first attempt, after the pause";
+    ASSERT_EQ(fakeWorld.boxes.size(), 1u);
+    EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
+    EXPECT_EQ(fakeWorld.boxes[0].caption, L"Confirmation");
+    EXPECT_EQ(fakeWorld.boxes[0].text, L"Are you sure that you want to upgrade firmware?");
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OKCANCEL | MB_ICONQUESTION));
+    EXPECT_EQ(statusAtBoxes, std::vector<std::wstring>{confirmation(L"VX350")});
+    EXPECT_EQ(statusWhileCopying, copying);
+    EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX350_A.05.01.fmw"});
+    EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
+    EXPECT_EQ(fakeWorld.writes.size(), 2u) << "shared, then unshared";
+    EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_FALSE(GetWindowLongW(control(IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
+}
+
+TEST_F(Sequence, SearchRepeatsAfterOkUntilThePrinterIsConnected)
+{
+    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350", true)};
+    std::vector<std::wstring> statusAtSleeps;
+    fakeWorld.onSleep = [&](DWORD) {
+        statusAtSleeps.push_back(text(IDC_STATUS_TEXT));
+        if (fakeWorld.sleeps.size() == 6)
+            connectPrinter();
+    };
+    answerBoxes({IDOK, IDOK, IDOK, IDCANCEL});
+
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(fakeWorld.sleeps, (std::vector<DWORD>{5000, 1000, 5000, 1000, 5000, 1000, 5000}));
+    for (size_t i = 0; i < statusAtSleeps.size(); ++i)
+        EXPECT_EQ(statusAtSleeps[i], i % 2 ? notDetected : searching) << i;
+    ASSERT_EQ(fakeWorld.boxes.size(), 4u) << "three not-detected boxes and the confirmation";
+    EXPECT_EQ(fakeWorld.boxes[0].caption, L"Error");
+    EXPECT_EQ(fakeWorld.boxes[0].text, L"Printer not detected, please connect your printer to this computer with a "
+                                       L"USB cable. Press Ok to continue");
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OKCANCEL | MB_ICONWARNING));
+    EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
+    EXPECT_EQ(fakeWorld.boxes[3].caption, L"Confirmation");
+}
+
+TEST_F(Sequence, CancelInTheNotDetectedBoxEndsTheToolAfterTheLastPause)
+{
+    answerBoxes({IDCANCEL});
+    bool openAtLastPause = true;
+    fakeWorld.onSleep = [&](DWORD) { openAtLastPause = IsWindow(dialog); };
+
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(fakeWorld.sleeps, (std::vector<DWORD>{5000, 1000}));
+    EXPECT_FALSE(openAtLastPause);
+    EXPECT_TRUE(fakeWorld.enumCalls.empty());
+    EXPECT_TRUE(takeQuit());
+}
+
+TEST_F(Sequence, APrinterWithoutQueueEndsTheToolWithoutSharingAnything)
+{
+    connectPrinter();
+    fakeWorld.queues = {queue(L"Other printer", L"OTHER", false, L"USB002")};
+    answerBoxes({});
+
+    runUpgradeSequence(dialog);
+    ASSERT_EQ(fakeWorld.boxes.size(), 1u);
+    EXPECT_EQ(fakeWorld.boxes[0].text, L"Queue not installed, please install queue. Firmware not upgraded");
+    EXPECT_EQ(fakeWorld.boxes[0].caption, L"Error");
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONWARNING));
+    EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
+    EXPECT_EQ(statusAtBoxes[0], L"In order to continue, the Tarnell Vellumax 350/650 driver must be installed on "
+                                L"this computer.\nThe printer firmware hasn't been updated");
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_TRUE(fakeWorld.openedNames.empty());
+    EXPECT_TRUE(fakeWorld.started.empty());
+}
+
+TEST_F(Sequence, DecliningADiskStagedUpgradeSendsNothingAndOkThenCloses)
+{
+    connectPrinter("Tarnell Vellumax 650PS");
+    fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+    answerBoxes({IDCANCEL});
+
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(upgradeState.firmwareKind, FirmwareDiskStaged);
+    EXPECT_EQ(text(IDC_STATUS_TEXT), L"Firmware update has been cancelled.\nClick Ok to Finish.");
+    EXPECT_EQ(upgradeState.upgradeFinished, 1);
+    EXPECT_TRUE(IsWindow(dialog));
+
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_TRUE(fakeWorld.started.empty());
+    EXPECT_TRUE(fakeWorld.writes.empty());
+}
+
+// With several queues on the port the lookup selects the last one; the user
+// must be shown, and the firmware sent to, the queue that gets shared.
+TEST_F(Sequence, WithTwoQueuesOnThePortTheConfirmedQueueIsTheOneSharedAndCopiedTo)
+{
+    connectPrinter();
+    fakeWorld.queues = {queue(L"Vellumax 350 first", L"FIRST"), queue(L"Vellumax 350 second", L"SECOND")};
+    answerBoxes({IDOK});
+
+    runUpgradeSequence(dialog);
+    EXPECT_STREQ(upgradeState.targetShareName, L"SECOND");
+    EXPECT_EQ(statusAtBoxes, std::vector<std::wstring>{confirmation(L"SECOND")});
+    ASSERT_EQ(fakeWorld.started.size(), 1u);
+    std::wstring destination = L" \"\\\\" + std::wstring(upgradeState.computerName) + L"\\SECOND\"";
+    EXPECT_EQ(fakeWorld.started[0].parameters, L"/C COPY /B VX350_A.05.01.fmw" + destination);
+    ASSERT_EQ(fakeWorld.writes.size(), 2u);
+    for (const PrinterWrite &write : fakeWorld.writes)
+        EXPECT_EQ(write.printerName, L"Vellumax 350 second");
+}
+
+TEST_F(Sequence, DiskStagedUpgradeWaitsForTheRebootBetweenItsStages)
+{
+    connectPrinter("Tarnell Vellumax 650PS");
+    fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+    answerBoxes({IDOK});
+
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX650DISK_A.04.02.fmw"});
+    EXPECT_EQ(text(IDC_STATUS_TEXT), std::wstring(copying) + L"\nPlease wait while printer is upgrading disk file.");
+    EXPECT_FALSE(IsWindowEnabled(control(IDOK)));
+    EXPECT_TRUE(GetWindowLongW(control(IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
+    EXPECT_TRUE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED) << "still shared for the second stage";
+
+    for (int tick = 0; tick < 101; ++tick)
+        SendMessageW(dialog, WM_TIMER, IDT_REBOOT_WAIT, 0);
+    EXPECT_TRUE(IsWindowEnabled(control(IDOK)));
+    SetWindowTextW(control(IDC_DETAIL_TEXT), L"left over");
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(copiedFiles(), (std::vector<std::wstring>{L"VX650DISK_A.04.02.fmw", L"VX650PS_A.04.02.fmw",
+                                                        L"VX350_A.05.01.fmw"}));
+    EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
+    EXPECT_EQ(text(IDC_DETAIL_TEXT), L"");
+    EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_FALSE(IsWindow(dialog));
+}
+
+// The stage's own boxes have no owner: their modal loops deliver the dialog's
+// input. For a disk-staged printer an Ok there would start the second stage
+// inside the first.
+TEST_F(Sequence, OkEscapeAndCloseWaitWhileTheFirstStageRuns)
+{
+    connectPrinter("Tarnell Vellumax 650PS");
+    fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+    fakeWorld.setFails = true;  // sharing refused: the stage shows its box
+    bool openAfterInput = false;
+    fakeWorld.onBox = [&](const ShownBox &box) {
+        if (box.owner == nullptr) {
+            SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            SendMessageW(dialog, WM_CLOSE, 0, 0);
+            openAfterInput = IsWindow(dialog);
+        }
+        return IDOK;
+    };
+
+    runUpgradeSequence(dialog);
+    EXPECT_TRUE(openAfterInput);
+    EXPECT_TRUE(fakeWorld.started.empty());
+    EXPECT_FALSE(IsWindow(dialog)) << "closed by the run once the stage has failed";
+}
+
+TEST_F(Sequence, NothingIsSentWithoutAClearOk)
+{
+    // The confirmation box could not be shown.
+    connectPrinter();
+    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+    answerBoxes({0});
+    runUpgradeSequence(dialog);
+    EXPECT_TRUE(fakeWorld.started.empty());
+    EXPECT_TRUE(fakeWorld.writes.empty());
+
+    // The window was closed while the not-detected box was open: the search
+    // ends instead of going on without a window.
+    resetFakeWorld();
+    upgradeState = UpgradeState{};
+    disconnectPrinter();
+    ASSERT_NE(createDialog(), nullptr);
+    fakeWorld.onBox = [&](const ShownBox &) {
+        SendMessageW(dialog, WM_CLOSE, 0, 0);
+        return IDOK;
+    };
+    fakeWorld.onSleep = [&](DWORD) {
+        if (fakeWorld.sleeps.size() > 4)
+            connectPrinter();  // lets a wrongly continued search end
+    };
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(fakeWorld.sleeps, (std::vector<DWORD>{5000, 1000}));
+    EXPECT_TRUE(fakeWorld.enumCalls.empty());
+}
+
+}  // namespace
