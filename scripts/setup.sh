@@ -14,6 +14,7 @@ packages=(
   googletest
   imagemagick
   x11-apps
+  fonts-wine
 )
 
 missing=()

@@ -1,0 +1,622 @@
+// Drives the upgrade tool through its window the way a person does, from a
+// script of steps, and logs everything the person would have seen, in order.
+//
+//   e2e_driver <script> <log> <screenshot folder>
+//
+// The driver watches the tool all the time: the status and detail texts, the
+// Ok button, the progress bar and every message box. Each change is logged
+// with the time it was first seen. Steps that expect a status text or a box
+// take the next one that was seen, so a text or a box that nobody expected
+// fails the run instead of passing unnoticed.
+//
+// Script steps (one per line; strings in double quotes with \n, \" and \\;
+// timeouts in seconds; '#' starts a comment line):
+//   window [timeout]                     the tool's window appears
+//   status "<text>" [timeout]            the next status text is this one
+//   detail "<text>"                      the detail text is this one now
+//   maybe-status "<text>" [timeout]      takes the next status text only when
+//                                        it is this one: for a text that may
+//                                        be replaced before it can be seen
+//   box "<caption>" "<text>" dialog|none [timeout]
+//                                        the next box and its owner
+//   answer ok|cancel                     answers the box taken last
+//   press ok|escape                      click Ok (refused while it is
+//                                        disabled) or press the Escape key
+//   ok enabled|disabled [timeout]        the Ok button's state (now, or
+//                                        within the timeout)
+//   bar visible|hidden [timeout]         the progress bar's state, likewise
+//   queue <name> shared|unshared         the print queue's shared attribute now
+//   reboot-wait <min> <max>              seconds since the bar appeared
+//   shot <name>                          a screenshot, <name>.bmp
+//   file <name> "<content>"              writes a file (relative to the
+//                                        driver's current folder)
+//   wait <seconds>
+//   gone [timeout]                       the window has gone, and every text
+//                                        and box seen was expected
+//
+// Exit code 0 when every step held; 1 with a FAIL line in the log otherwise;
+// 2 for a script that cannot be read.
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+const WCHAR ToolCaption[] = L"Tarnell Vellumax 350-650 Firmware Upgrade Tool";
+const WCHAR TemplateStatus[] = L"Select a Printer to install FW";
+const int StatusTextId = 131;
+const int DetailTextId = 132;
+const int ProgressBarId = 1002;
+// The text of a message box is the static control with this id.
+const int BoxTextId = 0xFFFF;
+const DWORD PollMs = 40;
+const double DefaultTimeout = 30.0;
+
+struct SeenBox {
+    HWND window;
+    std::wstring caption;
+    std::wstring text;
+    bool ownedByTool;
+};
+
+struct Watch {
+    FILE *log = nullptr;
+    LARGE_INTEGER start = {}, frequency = {};
+    HWND tool = nullptr;
+    bool toolSeen = false;
+    bool toolGone = false;
+    std::wstring status, detail;
+    bool okEnabled = false, barVisible = false;
+    double barShownAt = -1;
+    std::vector<std::wstring> statuses;  // every distinct status, in order
+    size_t statusesTaken = 0;
+    std::vector<SeenBox> boxes;          // every box, in the order they appeared
+    size_t boxesTaken = 0;
+    std::wstring shotFolder;
+    int shots = 0;
+};
+
+Watch watch;
+
+double now()
+{
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return double(counter.QuadPart - watch.start.QuadPart) / double(watch.frequency.QuadPart);
+}
+
+std::string utf8(const std::wstring &text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+    narrow.resize(narrow.size() - 1);
+    return narrow;
+}
+
+std::wstring wide(const std::string &text)
+{
+    int size = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
+    std::wstring result(size > 0 ? size : 1, L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, &result[0], size);
+    result.resize(result.size() - 1);
+    return result;
+}
+
+// One line per text, with the line breaks visible, as the script writes them.
+std::string quoted(const std::wstring &text)
+{
+    std::string out = "\"";
+    for (char c : utf8(text)) {
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '"' || c == '\\')
+            out += std::string("\\") + c;
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
+void logLine(const std::string &line)
+{
+    std::fprintf(watch.log, "%8.3f %s\n", now(), line.c_str());
+    std::fflush(watch.log);
+}
+
+[[noreturn]] void failRun(const std::string &why)
+{
+    logLine("FAIL " + why);
+    std::fprintf(stderr, "e2e_driver: %s\n", why.c_str());
+    std::exit(1);
+}
+
+// Reads a window's text from the window manager's own copy, without sending
+// a message: the tool blocks its thread while it copies and waits, and the
+// driver must still see what the window shows then.
+std::wstring textOf(HWND window)
+{
+    if (!window)
+        return L"";
+    WCHAR buffer[2048] = L"";
+    InternalGetWindowText(window, buffer, ARRAYSIZE(buffer));
+    return buffer;
+}
+
+bool isDialogClass(HWND window)
+{
+    WCHAR className[64] = L"";
+    GetClassNameW(window, className, ARRAYSIZE(className));
+    return wcscmp(className, L"#32770") == 0;
+}
+
+BOOL CALLBACK collectBox(HWND window, LPARAM)
+{
+    if (window == watch.tool || !isDialogClass(window) || !IsWindowVisible(window))
+        return TRUE;
+    for (const SeenBox &box : watch.boxes)
+        if (box.window == window)
+            return TRUE;
+    SeenBox box;
+    box.window = window;
+    box.caption = textOf(window);
+    box.text = textOf(GetDlgItem(window, BoxTextId));
+    HWND owner = GetWindow(window, GW_OWNER);
+    box.ownedByTool = owner != nullptr && owner == watch.tool;
+    watch.boxes.push_back(box);
+    logLine("box " + quoted(box.caption) + (box.ownedByTool ? " owner=dialog " : " owner=none ") +
+            quoted(box.text));
+    return TRUE;
+}
+
+// Looks at the tool once and logs what changed since the last look.
+void poll()
+{
+    if (!watch.toolGone) {
+        HWND tool = FindWindowW(L"#32770", ToolCaption);
+        if (tool && !watch.toolSeen) {
+            watch.tool = tool;
+            watch.toolSeen = true;
+            logLine("window " + quoted(ToolCaption));
+        } else if (watch.toolSeen && (!tool || !IsWindow(watch.tool))) {
+            watch.toolGone = true;
+            logLine("window gone");
+        }
+    }
+    if (watch.toolSeen && !watch.toolGone) {
+        HWND statusText = GetDlgItem(watch.tool, StatusTextId);
+        HWND detailText = GetDlgItem(watch.tool, DetailTextId);
+        HWND ok = GetDlgItem(watch.tool, IDOK);
+        HWND bar = GetDlgItem(watch.tool, ProgressBarId);
+        std::wstring status = textOf(statusText), detail = textOf(detailText);
+        bool okEnabled = IsWindowEnabled(ok) != FALSE;
+        bool barVisible = IsWindowVisible(bar) != FALSE;
+        // A window being destroyed loses its controls first; what is read
+        // then is not something the user was shown.
+        if (!statusText || !detailText || !ok || !bar || !IsWindow(statusText) || !IsWindow(detailText) ||
+            !IsWindow(ok) || !IsWindow(bar)) {
+            EnumWindows(collectBox, 0);
+            return;
+        }
+        if (status != watch.status || watch.statuses.empty()) {
+            watch.status = status;
+            watch.statuses.push_back(status);
+            logLine("status " + quoted(status));
+        }
+        if (detail != watch.detail) {
+            watch.detail = detail;
+            logLine("detail " + quoted(detail));
+        }
+        if (okEnabled != watch.okEnabled) {
+            watch.okEnabled = okEnabled;
+            logLine(okEnabled ? "ok enabled" : "ok disabled");
+        }
+        if (barVisible != watch.barVisible) {
+            watch.barVisible = barVisible;
+            logLine(barVisible ? "bar visible" : "bar hidden");
+            if (barVisible && watch.barShownAt < 0)
+                watch.barShownAt = now();
+        }
+    }
+    EnumWindows(collectBox, 0);
+}
+
+void pause(DWORD ms)
+{
+    DWORD until = GetTickCount() + ms;
+    do {
+        Sleep(PollMs);
+        poll();
+    } while (int(until - GetTickCount()) > 0);
+}
+
+// --- script reading ---------------------------------------------------------
+
+struct Step {
+    int line = 0;
+    std::vector<std::string> words;   // unquoted words and decoded strings
+};
+
+bool parseLine(const std::string &text, std::vector<std::string> &words)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        if (text[i] == ' ' || text[i] == '\t' || text[i] == '\r') {
+            ++i;
+            continue;
+        }
+        std::string word;
+        if (text[i] == '"') {
+            ++i;
+            bool closed = false;
+            while (i < text.size()) {
+                char c = text[i++];
+                if (c == '"') {
+                    closed = true;
+                    break;
+                }
+                if (c == '\\' && i < text.size()) {
+                    char e = text[i++];
+                    word += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
+                } else {
+                    word += c;
+                }
+            }
+            if (!closed)
+                return false;
+        } else {
+            while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r')
+                word += text[i++];
+        }
+        words.push_back(word);
+    }
+    return true;
+}
+
+std::vector<Step> readScript(const wchar_t *path)
+{
+    FILE *file = _wfopen(path, L"rb");
+    if (!file) {
+        std::fprintf(stderr, "e2e_driver: cannot open the script\n");
+        std::exit(2);
+    }
+    std::vector<Step> steps;
+    char buffer[4096];
+    int number = 0;
+    while (std::fgets(buffer, sizeof buffer, file)) {
+        ++number;
+        std::string text = buffer;
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
+            text.pop_back();
+        size_t first = text.find_first_not_of(" \t");
+        if (first == std::string::npos || text[first] == '#')
+            continue;
+        Step step;
+        step.line = number;
+        if (!parseLine(text, step.words)) {
+            std::fprintf(stderr, "e2e_driver: script line %d: unclosed string\n", number);
+            std::exit(2);
+        }
+        steps.push_back(step);
+    }
+    std::fclose(file);
+    return steps;
+}
+
+// --- actions ----------------------------------------------------------------
+
+double timeoutArg(const Step &step, size_t index, double fallback = DefaultTimeout)
+{
+    return step.words.size() > index ? std::atof(step.words[index].c_str()) : fallback;
+}
+
+bool waitFor(double seconds, bool (*done)())
+{
+    double until = now() + seconds;
+    for (;;) {
+        poll();
+        if (done())
+            return true;
+        if (now() > until)
+            return false;
+        Sleep(PollMs);
+    }
+}
+
+void requireWindow(const std::string &what)
+{
+    if (!watch.toolSeen)
+        failRun(what + ": the tool's window was never seen");
+    if (watch.toolGone)
+        failRun(what + ": the tool's window has gone");
+}
+
+void expectStatus(const std::wstring &expected, double seconds, bool optional = false)
+{
+    double until = now() + seconds;
+    for (;;) {
+        poll();
+        // The template's text is replaced as soon as the run starts, often
+        // before a screen could show it; a script need not expect it.
+        if (watch.statusesTaken == 0 && watch.statuses.size() > 0 && expected != TemplateStatus &&
+            watch.statuses[0] == TemplateStatus)
+            watch.statusesTaken = 1;
+        if (watch.statuses.size() > watch.statusesTaken) {
+            const std::wstring &seen = watch.statuses[watch.statusesTaken];
+            if (seen == expected)
+                ++watch.statusesTaken;
+            else if (!optional)
+                failRun("expected status " + quoted(expected) + " but saw " + quoted(seen));
+            return;
+        }
+        if (watch.toolGone) {
+            if (optional)
+                return;
+            failRun("the window went away while waiting for status " + quoted(expected));
+        }
+        if (now() > until)
+            failRun("timed out waiting for status " + quoted(expected) + "; it shows " +
+                    quoted(watch.status));
+        Sleep(PollMs);
+    }
+}
+
+HWND lastBox = nullptr;
+
+void expectBox(const Step &step)
+{
+    if (step.words.size() < 4)
+        failRun("box needs a caption, a text and an owner");
+    std::wstring caption = wide(step.words[1]), text = wide(step.words[2]);
+    const std::string &owner = step.words[3];
+    double until = now() + timeoutArg(step, 4);
+    while (watch.boxes.size() <= watch.boxesTaken) {
+        if (now() > until)
+            failRun("timed out waiting for box " + quoted(caption) + " " + quoted(text));
+        Sleep(PollMs);
+        poll();
+    }
+    const SeenBox box = watch.boxes[watch.boxesTaken++];
+    if (box.caption != caption || box.text != text)
+        failRun("expected box " + quoted(caption) + " " + quoted(text) + " but saw " +
+                quoted(box.caption) + " " + quoted(box.text));
+    if ((owner == "dialog") != box.ownedByTool)
+        failRun("box " + quoted(caption) + " should have owner " + owner);
+    lastBox = box.window;
+}
+
+void answerBox(const std::string &answer)
+{
+    if (!lastBox || !IsWindow(lastBox))
+        failRun("answer " + answer + ": no box is open");
+    // From another process, a posted command is more dependable than a click
+    // on a window that may not be active.
+    WPARAM button = answer == "ok" ? IDOK : answer == "cancel" ? IDCANCEL : 0;
+    if (!button)
+        failRun("unknown answer " + answer);
+    logLine("answer " + answer);
+    PostMessageW(lastBox, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    double closeBy = now() + 10;
+    while (IsWindow(lastBox)) {
+        if (now() > closeBy)
+            failRun("the box did not close after the answer");
+        Sleep(PollMs);
+        poll();
+    }
+    lastBox = nullptr;
+}
+
+void press(const std::string &key)
+{
+    requireWindow("press " + key);
+    if (key == "ok") {
+        HWND ok = GetDlgItem(watch.tool, IDOK);
+        if (!IsWindowEnabled(ok))
+            failRun("Ok cannot be clicked: it is disabled");
+        logLine("press ok");
+        PostMessageW(watch.tool, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(ok));
+    } else if (key == "escape") {
+        // Through the tool's message loop, so that its dialog-message handling
+        // turns the key into the Cancel command, as for a person's key press.
+        logLine("press escape");
+        PostMessageW(watch.tool, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+        PostMessageW(watch.tool, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+    } else {
+        failRun("unknown key " + key);
+    }
+}
+
+void checkQueue(const std::string &queue, const std::string &expected)
+{
+    std::wstring name = wide(queue);
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(&name[0], &printer, nullptr))
+        failRun("cannot open queue " + queue);
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    std::vector<BYTE> buffer(needed ? needed : 1);
+    BOOL read = needed && GetPrinterW(printer, 2, buffer.data(), needed, &needed);
+    ClosePrinter(printer);
+    if (!read)
+        failRun("cannot read queue " + queue);
+    auto *info = reinterpret_cast<PRINTER_INFO_2W *>(buffer.data());
+    std::string state = (info->Attributes & PRINTER_ATTRIBUTE_SHARED) ? "shared" : "unshared";
+    logLine("queue " + queue + " " + state);
+    if (state != expected)
+        failRun("queue " + queue + " is " + state + ", expected " + expected);
+}
+
+// A copy of the whole screen as a 24-bit BMP; the bash side turns it into PNG.
+void screenshot(const std::string &name)
+{
+    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void *bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool copied = false;
+    if (bitmap) {
+        HGDIOBJ old = SelectObject(memory, bitmap);
+        copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
+        GdiFlush();
+        SelectObject(memory, old);
+    }
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (!copied) {
+        if (bitmap)
+            DeleteObject(bitmap);
+        failRun("screenshot " + name + " could not be taken");
+    }
+    DWORD rowBytes = (DWORD(width) * 3 + 3) & ~3u;
+    DWORD imageBytes = rowBytes * DWORD(height);
+    BITMAPFILEHEADER header = {};
+    header.bfType = 0x4D42;
+    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+    header.bfSize = header.bfOffBits + imageBytes;
+    WCHAR number[16];
+    swprintf(number, ARRAYSIZE(number), L"%02d-", ++watch.shots);
+    std::wstring path = watch.shotFolder + L"\\" + number + wide(name) + L".bmp";
+    FILE *file = _wfopen(path.c_str(), L"wb");
+    bool written = file && std::fwrite(&header, sizeof header, 1, file) == 1 &&
+                   std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, file) == 1 &&
+                   std::fwrite(bits, imageBytes, 1, file) == 1;
+    if (file)
+        std::fclose(file);
+    DeleteObject(bitmap);
+    if (!written)
+        failRun("screenshot " + name + " could not be written");
+    logLine("shot " + name);
+}
+
+void writeFile(const std::string &name, const std::string &content)
+{
+    FILE *file = _wfopen(wide(name).c_str(), L"wb");
+    if (!file || std::fwrite(content.data(), 1, content.size(), file) != content.size())
+        failRun("cannot write " + name);
+    std::fclose(file);
+    logLine("file " + name + " " + quoted(wide(content)));
+}
+
+void expectNothingUnseen()
+{
+    for (size_t i = watch.statusesTaken; i < watch.statuses.size(); ++i)
+        if (!(i == 0 && watch.statuses[0] == TemplateStatus))
+            failRun("status " + quoted(watch.statuses[i]) + " was shown but not expected");
+    if (watch.boxes.size() > watch.boxesTaken)
+        failRun("box " + quoted(watch.boxes[watch.boxesTaken].caption) + " " +
+                quoted(watch.boxes[watch.boxesTaken].text) + " was shown but not expected");
+}
+
+void run(const Step &step)
+{
+    const std::vector<std::string> &w = step.words;
+    const std::string &verb = w[0];
+    auto need = [&](size_t count) {
+        if (w.size() < count)
+            failRun("script line " + std::to_string(step.line) + ": " + verb + " needs more words");
+    };
+    if (verb == "window") {
+        if (!waitFor(timeoutArg(step, 1), [] { return watch.toolSeen; }))
+            failRun("the tool's window did not appear");
+    } else if (verb == "status") {
+        need(2);
+        expectStatus(wide(w[1]), timeoutArg(step, 2));
+    } else if (verb == "detail") {
+        need(2);
+        requireWindow("detail");
+        poll();
+        if (watch.detail != wide(w[1]))
+            failRun("detail text is " + quoted(watch.detail) + ", expected " + quoted(wide(w[1])));
+    } else if (verb == "maybe-status") {
+        need(2);
+        expectStatus(wide(w[1]), timeoutArg(step, 2), true);
+    } else if (verb == "box") {
+        expectBox(step);
+    } else if (verb == "answer") {
+        need(2);
+        answerBox(w[1]);
+    } else if (verb == "press") {
+        need(2);
+        press(w[1]);
+    } else if (verb == "ok" || verb == "bar") {
+        need(2);
+        requireWindow(verb);
+        bool &state = verb == "ok" ? watch.okEnabled : watch.barVisible;
+        bool wanted = w[1] == "enabled" || w[1] == "visible";
+        double until = now() + timeoutArg(step, 2, 0);
+        for (poll(); state != wanted && !watch.toolGone && now() < until; poll())
+            Sleep(PollMs);
+        if (state != wanted)
+            failRun((verb == "ok" ? "Ok is not " : "the progress bar is not ") + w[1]);
+    } else if (verb == "queue") {
+        need(3);
+        checkQueue(w[1], w[2]);
+    } else if (verb == "reboot-wait") {
+        need(3);
+        if (watch.barShownAt < 0)
+            failRun("the progress bar was never shown");
+        double waited = now() - watch.barShownAt;
+        char text[96];
+        std::snprintf(text, sizeof text, "reboot wait lasted %.1f s", waited);
+        logLine(text);
+        if (waited < std::atof(w[1].c_str()) || waited > std::atof(w[2].c_str()))
+            failRun(std::string(text) + ", expected " + w[1] + " to " + w[2] + " s");
+    } else if (verb == "shot") {
+        need(2);
+        screenshot(w[1]);
+    } else if (verb == "file") {
+        need(3);
+        writeFile(w[1], w[2]);
+    } else if (verb == "wait") {
+        need(2);
+        pause(DWORD(std::atof(w[1].c_str()) * 1000));
+    } else if (verb == "gone") {
+        if (!waitFor(timeoutArg(step, 1), [] { return watch.toolGone; }))
+            failRun("the tool's window did not go away");
+        pause(300);
+        expectNothingUnseen();
+    } else {
+        failRun("script line " + std::to_string(step.line) + ": unknown step " + verb);
+    }
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: e2e_driver <script> <log> <screenshot folder>\n");
+        return 2;
+    }
+    std::vector<Step> steps = readScript(argv[1]);
+    watch.log = _wfopen(argv[2], L"wb");
+    if (!watch.log) {
+        std::fprintf(stderr, "e2e_driver: cannot write the log\n");
+        return 2;
+    }
+    watch.shotFolder = argv[3];
+    QueryPerformanceFrequency(&watch.frequency);
+    QueryPerformanceCounter(&watch.start);
+    for (const Step &step : steps)
+        run(step);
+    expectNothingUnseen();
+    logLine("PASS");
+    std::fclose(watch.log);
+    return 0;
+}

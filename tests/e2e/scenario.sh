@@ -1,0 +1,445 @@
+#!/usr/bin/env bash
+# End-to-end scenarios: the built tool upgrades a simulated printer under
+# Wine and is driven through its window as a person would.
+#
+#   scenario.sh prepare <bin folder> <run file> <artifact root>
+#       makes this run's template in a temporary folder, whose path goes into
+#       <run file>, and starts the long scenarios in the background
+#   scenario.sh run <name> <bin folder> <run file> <artifact root>
+#   scenario.sh collect <name> <run file>   the result of a background scenario
+#   scenario.sh cleanup <run file>          stops what still runs and removes
+#                                           the run's folder
+#   scenario.sh list                        the scenario names
+#
+# A scenario leaves its driver log, screenshots and checks in
+# <artifact root>/<name>/ and exits 0 when every check held.
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/lib.sh"
+
+# Starts the tool, plays the script, and waits for the tool to end.
+play() {
+    local script="$E2E_DIR/script.txt"
+    cat >"$script"
+    e2e_start_tool
+    if ! e2e_drive "$script"; then
+        e2e_fail "the driver stopped: $(grep FAIL "$E2E_ART/driver.log" 2>/dev/null || cat "$E2E_ART/driver.out")"
+    fi
+    e2e_wait_tool 30
+    [ "$E2E_TOOL_EXIT" = 0 ] || e2e_fail "the tool ended with exit code $E2E_TOOL_EXIT, expected 0"
+}
+
+no_jobs() {
+    local got
+    got=$(find "$E2E_DIR/jobs" -name 'job-*.bin' | wc -l)
+    echo "jobs received: $got" >>"$E2E_ART/checks.txt"
+    [ "$got" -eq 0 ] || e2e_fail "the printer received $got jobs, expected none"
+}
+
+# --- the scenarios -----------------------------------------------------------
+
+# A Tarnell Vellumax 350 on an unshared queue: shared for the copy, one job,
+# unshared again at the end.
+scenario_standard_unshared_queue() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    e2e_expect_queue "Vellumax 350" unshared before
+    play <<EOF
+window 20
+status "$T1" 10
+shot searching
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+queue "Vellumax 350" unshared
+shot confirmation
+answer ok
+status "$T6" 30
+status "$T7" 60
+ok enabled
+bar hidden
+shot done
+press ok
+gone 30
+EOF
+    e2e_expect_jobs VM350 VX350_A.05.01.fmw
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
+# A plot-language model on a queue that is shared already: three files in
+# order, and the sharing is left alone.
+scenario_plot_language_shared_queue() {
+    e2e_queue "Vellumax 350 plus" USB001 PLOT350 shared
+    e2e_device_file "$(device 'Tarnell Vellumax 350 plus' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end PLOT350 "Vellumax 350 plus"
+    e2e_expect_queue "Vellumax 350 plus" shared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "$(t4 PLOT350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+queue "Vellumax 350 plus" shared
+shot confirmation
+answer ok
+status "$T6" 30
+status "$T7" 60
+queue "Vellumax 350 plus" shared
+shot done
+press ok
+gone 30
+EOF
+    e2e_expect_jobs PLOT350 VX355KPLOT_A.04.02.fmw VX350KPLOT_A.04.02.fmw VX350_A.05.01.fmw
+    e2e_expect_queue "Vellumax 350 plus" shared after
+}
+
+# A Vellumax 650: the disk file, the real reboot wait (101 ticks of 1.8 s)
+# with Ok disabled, the instructions, then the two remaining files.
+scenario_disk_staged_upgrade() {
+    e2e_queue "Vellumax 650" USB001 VM650 unshared
+    e2e_device_file "$(device 'Vellumax 650' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM650 "Vellumax 650"
+    e2e_expect_queue "Vellumax 650" unshared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "$(t4 VM650 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+maybe-status "$T6" 30
+status "$T6B" 30
+bar visible 60
+ok disabled
+queue "Vellumax 650" shared
+shot reboot-wait
+wait 90
+ok disabled
+bar visible
+shot reboot-wait-halfway
+status "$T8" 150
+reboot-wait 176 192
+ok enabled
+bar hidden
+queue "Vellumax 650" shared
+shot reboot-instructions
+press ok
+status "$T7" 60
+detail ""
+queue "Vellumax 650" unshared
+shot done
+press ok
+gone 30
+EOF
+    e2e_expect_jobs VM650 VX650DISK_A.04.02.fmw VX650PS_A.04.02.fmw VX350_A.05.01.fmw
+    e2e_expect_queue "Vellumax 650" unshared after
+}
+
+# No printer at first: the not-detected box; the printer is plugged in
+# (the device file changes) and Ok searches again and finds it.
+scenario_no_printer_then_retry() {
+    e2e_queue "Vellumax 350" USB001 VM350 shared
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    e2e_expect_queue "Vellumax 350" shared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "$T2" 20
+box "Error" "$NOT_DETECTED" dialog 10
+queue "Vellumax 350" shared
+shot not-detected
+file vxprobe.txt "$(device 'Tarnell Vellumax 350' USB001)"
+answer ok
+status "$T1" 10
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+status "$T6" 30
+status "$T7" 60
+press ok
+gone 30
+EOF
+    e2e_expect_jobs VM350 VX350_A.05.01.fmw
+    e2e_expect_queue "Vellumax 350" shared after
+}
+
+# No printer, and the user gives up: the tool ends and touches nothing.
+scenario_no_printer_cancel() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    e2e_expect_queue "Vellumax 350" unshared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "$T2" 20
+box "Error" "$NOT_DETECTED" dialog 10
+queue "Vellumax 350" unshared
+shot not-detected
+answer cancel
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
+# The printer is on a port that no queue drives: T3, the no-queue box, the
+# end; the queue on the other port is not touched.
+scenario_no_queue_on_port() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB002)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    e2e_expect_queue "Vellumax 350" unshared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "$T3" 20
+box "Error" "$NO_QUEUE" dialog 10
+queue "Vellumax 350" unshared
+shot no-queue
+answer ok
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
+# The user declines the confirmation: T5, nothing shared or sent, Ok ends.
+scenario_user_declines() {
+    e2e_queue "Vellumax 650" USB001 VM650 unshared
+    e2e_device_file "$(device 'Vellumax 650' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM650 "Vellumax 650"
+    e2e_expect_queue "Vellumax 650" unshared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "$(t4 VM650 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+queue "Vellumax 650" unshared
+answer cancel
+status "$T5" 10
+ok enabled
+queue "Vellumax 650" unshared
+shot declined
+press ok
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "Vellumax 650" unshared after
+}
+
+# A file of the second stage is missing: found out before anything is shared
+# or sent, so the printer is not left half upgraded.
+scenario_firmware_file_missing() {
+    e2e_queue "Vellumax 650" USB001 VM650 unshared
+    e2e_device_file "$(device 'Vellumax 650' USB001)"
+    e2e_firmware VX350_A.05.01.fmw VX650DISK_A.04.02.fmw
+    e2e_printer_end VM650 "Vellumax 650"
+    e2e_expect_queue "Vellumax 650" unshared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "$(t4 VM650 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+maybe-status "$T6" 30
+box "Firmware Upgrade Error" "Firmware file VX650PS_A.04.02.fmw was not found in the tool's folder.\\nFirmware upgrade cancelled." none 30
+queue "Vellumax 650" unshared
+shot missing-file
+answer ok
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "Vellumax 650" unshared after
+}
+
+# Escape during the reboot wait: the queue the tool shared is unshared
+# before the window goes away, and the second stage never runs.
+scenario_escape_during_reboot_wait() {
+    e2e_queue "Vellumax 650" USB001 VM650 unshared
+    e2e_device_file "$(device 'Vellumax 650' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM650 "Vellumax 650"
+    e2e_expect_queue "Vellumax 650" unshared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "$(t4 VM650 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+maybe-status "$T6" 30
+status "$T6B" 30
+bar visible 60
+ok disabled
+queue "Vellumax 650" shared
+wait 4
+shot reboot-wait
+press escape
+gone 30
+queue "Vellumax 650" unshared
+EOF
+    e2e_expect_jobs VM650 VX650DISK_A.04.02.fmw
+    e2e_expect_queue "Vellumax 650" unshared after
+}
+
+# Two queues on the printer's port, neither shared: the one the user is
+# asked about, the one shared and unshared and the one that receives the
+# firmware are the same queue, the last one the spooler lists.
+scenario_two_queues_on_port() {
+    e2e_queue "Vellumax 350 A" USB001 FIRSTQ unshared
+    e2e_queue "Vellumax 350 B" USB001 SECONDQ unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    local last last_share other other_share
+    last=$(e2e_wine "$E2E_BIN/e2e_spool.exe" list | grep '|USB001|' | tail -n 1)
+    last_share=$(echo "$last" | cut -d'|' -f3)
+    last=$(echo "$last" | cut -d'|' -f1)
+    if [ "$last" = "Vellumax 350 A" ]; then
+        other="Vellumax 350 B" other_share=SECONDQ
+    else
+        other="Vellumax 350 A" other_share=FIRSTQ
+    fi
+    echo "the spooler lists $last last" >>"$E2E_ART/checks.txt"
+    e2e_expect_queue "$last" unshared before
+    e2e_expect_queue "$other" unshared before
+    e2e_printer_end "$last_share" "$last"
+    e2e_printer_end "$other_share" "$other"
+    play <<EOF
+window 20
+status "$T1" 10
+status "$(t4 "$last_share" USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+queue "$last" unshared
+shot confirmation
+answer ok
+status "$T6" 30
+status "$T7" 60
+queue "$last" unshared
+queue "$other" unshared
+press ok
+gone 30
+EOF
+    e2e_expect_jobs "$last_share" VX350_A.05.01.fmw
+    e2e_expect_jobs "$other_share"
+    e2e_expect_queue "$last" unshared after
+    e2e_expect_queue "$other" unshared after
+}
+
+# The harness itself: a run that differs from what the script expects must
+# fail, or every scenario above could pass without looking.
+scenario_harness_notices_a_wrong_run() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    cat >"$E2E_DIR/script.txt" <<EOF
+window 20
+status "$T1" 10
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer cancel
+status "$T7" 10
+press ok
+gone 20
+EOF
+    e2e_start_tool
+    if e2e_drive "$E2E_DIR/script.txt"; then
+        e2e_fail "the driver accepted a final text that was never shown"
+    elif ! grep -q 'FAIL expected status "Firmware files have been successfully.*but saw "Firmware update has been cancelled' \
+            "$E2E_ART/driver.log"; then
+        e2e_fail "the driver failed, but not on the wrong text: $(grep FAIL "$E2E_ART/driver.log")"
+    fi
+    # Nothing was sent: expecting a job must fail.
+    if (E2E_FAILED=0; e2e_expect_jobs VM350 VX350_A.05.01.fmw 2>/dev/null; [ "$E2E_FAILED" -eq 0 ]); then
+        e2e_fail "a job that never arrived was not noticed"
+    fi
+}
+
+# --- commands ----------------------------------------------------------------
+
+scenarios() { declare -F | sed -n 's/^declare -f scenario_//p'; }
+# E2E_BACKGROUND= (empty) runs none in the background.
+background=${E2E_BACKGROUND-disk_staged_upgrade}
+
+# All in one function, called on the script's last line: bash reads a script
+# as it runs, and this way nothing after the call is read later.
+main() {
+    case "${1:-}" in
+    list)
+        scenarios
+        ;;
+    prepare)
+        E2E_BIN=$2
+        run=$(mktemp -d "${TMPDIR:-/tmp}/vx-e2e.XXXXXX")
+        echo "$run" >"$3"
+        e2e_say "making the template prefix in $run"
+        e2e_make_template "$run/template" || { echo "FAIL: cannot make the template prefix" >&2; exit 1; }
+        e2e_say "template ready; the computer is $(cat "$run/template/computer")"
+        # The disk-staged upgrade waits the printer's real reboot time, about
+        # three minutes; it runs beside the others, on its own display and prefix.
+        for name in $background; do
+            setsid bash -c 'bash "$0" run "$1" "$2" "$3" "$4" >"$5.log" 2>&1; echo $? >"$5.rc"' \
+                "$0" "$name" "$E2E_BIN" "$3" "$4" "$run/$name" </dev/null >/dev/null 2>&1 &
+            echo $! >"$run/$name.pid"
+            e2e_say "started $name in the background"
+        done
+        ;;
+    collect)
+        name=$2
+        run=$(cat "$3")
+        for i in $(seq 4000); do
+            [ -f "$run/$name.rc" ] && break
+            sleep 0.1
+        done
+        cat "$run/$name.log" 2>/dev/null
+        [ -f "$run/$name.rc" ] || { echo "FAIL: $name did not finish in time" >&2; exit 1; }
+        exit "$(cat "$run/$name.rc")"
+        ;;
+    cleanup)
+        [ -f "$2" ] || exit 0
+        run=$(cat "$2")
+        for name in $background; do
+            pid=$(cat "$run/$name.pid" 2>/dev/null) || continue
+            if kill -0 "$pid" 2>/dev/null; then
+                e2e_say "stopping $name, which is still running"
+                kill -TERM -- "-$pid" 2>/dev/null
+                for i in $(seq 300); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+            fi
+        done
+        rm -rf "$run" "$2"
+        exit 0
+        ;;
+    run)
+        name=$2
+        E2E_BIN=$3
+        declare -F "scenario_$name" >/dev/null || { echo "no scenario $name" >&2; exit 2; }
+        [ -f "$4" ] && [ -d "$(cat "$4")/template" ] || { echo "no template: run 'prepare' first" >&2; exit 2; }
+        run=$(cat "$4")
+        e2e_say "scenario $name"
+        e2e_begin "$run/template" "$run/$name" "$5/$name"
+        trap 'e2e_end; rm -rf "$E2E_DIR"; exit 3' INT TERM
+        "scenario_$name"
+        e2e_end
+        echo "--- driver log ($E2E_ART/driver.log)"
+        cat "$E2E_ART/driver.log" 2>/dev/null
+        echo "--- checks"
+        cat "$E2E_ART/checks.txt" 2>/dev/null
+        rm -rf "$E2E_DIR"
+        if [ "$E2E_FAILED" -ne 0 ]; then
+            e2e_say "scenario $name FAILED"
+            exit 1
+        fi
+        e2e_say "scenario $name passed; screenshots in $E2E_ART"
+        ;;
+    *)
+        sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+        exit 2
+        ;;
+    esac
+}
+
+main "$@"; exit $?

@@ -1,0 +1,196 @@
+// Sets up and inspects the print spooler of a scenario's Wine prefix through
+// the real Windows API, the way a printer's installer would leave it.
+//
+//   e2e_spool computer                          print the computer name
+//   e2e_spool driver                            install the test driver
+//   e2e_spool add <queue> <port> <share> shared|unshared
+//   e2e_spool state <queue>                     print "shared" or "unshared"
+//   e2e_spool list                              queue|port|share|state, in the
+//                                               spooler's enumeration order
+//   e2e_spool delete <queue>
+//
+// Exit code 0 on success; on failure a message on stderr and exit code 1.
+#include <windows.h>
+#include <winspool.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+// The queues of the scenarios all use this one driver; Wine's PostScript
+// driver is the only one a fresh prefix can install without extra files.
+const WCHAR TestDriverName[] = L"Simulated Large-Format Driver";
+
+struct PrinterCloser {
+    void operator()(HANDLE printer) const { ClosePrinter(printer); }
+};
+using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
+
+int fail(const char *what, DWORD error)
+{
+    std::fprintf(stderr, "e2e_spool: %s failed with error %lu\n", what, error);
+    return 1;
+}
+
+// Prints UTF-16 text as UTF-8 so the bash side can compare it.
+void printLine(const std::wstring &text)
+{
+    int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    std::string narrow(size > 0 ? size : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &narrow[0], size, nullptr, nullptr);
+    std::printf("%s\n", narrow.c_str());
+}
+
+int printComputerName()
+{
+    WCHAR name[MAX_COMPUTERNAME_LENGTH + 1] = L"";
+    DWORD size = ARRAYSIZE(name);
+    if (!GetComputerNameW(name, &size))
+        return fail("GetComputerNameW", GetLastError());
+    printLine(name);
+    return 0;
+}
+
+int addDriver()
+{
+    WCHAR wineDriver[] = L"wineps.drv";
+    std::wstring name = TestDriverName;
+    DRIVER_INFO_3W info = {};
+    info.cVersion = 3;
+    info.pName = &name[0];
+    // Wine reads all three paths without a null check.
+    info.pDriverPath = wineDriver;
+    info.pDataFile = wineDriver;
+    info.pConfigFile = wineDriver;
+    if (!AddPrinterDriverW(nullptr, 3, reinterpret_cast<LPBYTE>(&info)))
+        return fail("AddPrinterDriverW", GetLastError());
+    return 0;
+}
+
+int addQueue(const WCHAR *queue, const WCHAR *port, const WCHAR *share, const WCHAR *state)
+{
+    std::wstring name = queue, portName = port, shareName = share;
+    std::wstring driver = TestDriverName;
+    WCHAR processor[] = L"WinPrint";
+    WCHAR dataType[] = L"RAW";
+    PRINTER_INFO_2W info = {};
+    info.pPrinterName = &name[0];
+    info.pPortName = &portName[0];
+    info.pDriverName = &driver[0];
+    info.pShareName = &shareName[0];
+    info.pPrintProcessor = processor;
+    info.pDatatype = dataType;
+    info.Attributes = PRINTER_ATTRIBUTE_LOCAL;
+    if (wcscmp(state, L"shared") == 0)
+        info.Attributes |= PRINTER_ATTRIBUTE_SHARED;
+    else if (wcscmp(state, L"unshared") != 0)
+        return fail("the sharing argument (shared|unshared)", ERROR_INVALID_PARAMETER);
+    PrinterHandle printer(AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info)));
+    if (!printer)
+        return fail("AddPrinterW", GetLastError());
+    return 0;
+}
+
+// Reads PRINTER_INFO_2W of a queue into a buffer that owns the strings.
+bool readQueue(const WCHAR *queue, std::vector<BYTE> &buffer, DWORD &error)
+{
+    HANDLE raw = nullptr;
+    if (!OpenPrinterW(const_cast<LPWSTR>(queue), &raw, nullptr)) {
+        error = GetLastError();
+        return false;
+    }
+    PrinterHandle printer(raw);
+    DWORD needed = 0;
+    GetPrinterW(raw, 2, nullptr, 0, &needed);
+    if (needed == 0) {
+        error = GetLastError();
+        return false;
+    }
+    buffer.assign(needed, 0);
+    if (!GetPrinterW(raw, 2, buffer.data(), needed, &needed)) {
+        error = GetLastError();
+        return false;
+    }
+    return true;
+}
+
+int printState(const WCHAR *queue)
+{
+    std::vector<BYTE> buffer;
+    DWORD error = 0;
+    if (!readQueue(queue, buffer, error))
+        return fail("reading the queue", error);
+    auto *info = reinterpret_cast<PRINTER_INFO_2W *>(buffer.data());
+    printLine((info->Attributes & PRINTER_ATTRIBUTE_SHARED) ? L"shared" : L"unshared");
+    return 0;
+}
+
+int listQueues()
+{
+    const DWORD flags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+    DWORD needed = 0, count = 0;
+    EnumPrintersW(flags, nullptr, 2, nullptr, 0, &needed, &count);
+    if (needed == 0)
+        return 0;
+    std::vector<BYTE> buffer(needed);
+    if (!EnumPrintersW(flags, nullptr, 2, buffer.data(), needed, &needed, &count))
+        return fail("EnumPrintersW", GetLastError());
+    auto *infos = reinterpret_cast<PRINTER_INFO_2W *>(buffer.data());
+    for (DWORD i = 0; i < count; ++i) {
+        const PRINTER_INFO_2W &info = infos[i];
+        std::wstring line = info.pPrinterName ? info.pPrinterName : L"";
+        line += L"|";
+        line += info.pPortName ? info.pPortName : L"";
+        line += L"|";
+        line += info.pShareName ? info.pShareName : L"";
+        line += (info.Attributes & PRINTER_ATTRIBUTE_SHARED) ? L"|shared" : L"|unshared";
+        printLine(line);
+    }
+    return 0;
+}
+
+int deleteQueue(const WCHAR *queue)
+{
+    PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE raw = nullptr;
+    if (!OpenPrinterW(const_cast<LPWSTR>(queue), &raw, &access))
+        return fail("OpenPrinterW", GetLastError());
+    PrinterHandle printer(raw);
+    if (!DeletePrinter(raw))
+        return fail("DeletePrinter", GetLastError());
+    return 0;
+}
+
+int usage()
+{
+    std::fprintf(stderr,
+                 "usage: e2e_spool computer | driver | list | state <queue> | delete <queue>\n"
+                 "       e2e_spool add <queue> <port> <share> shared|unshared\n");
+    return 2;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc < 2)
+        return usage();
+    std::wstring command = argv[1];
+    if (command == L"computer" && argc == 2)
+        return printComputerName();
+    if (command == L"driver" && argc == 2)
+        return addDriver();
+    if (command == L"list" && argc == 2)
+        return listQueues();
+    if (command == L"add" && argc == 6)
+        return addQueue(argv[2], argv[3], argv[4], argv[5]);
+    if (command == L"state" && argc == 3)
+        return printState(argv[2]);
+    if (command == L"delete" && argc == 3)
+        return deleteQueue(argv[2]);
+    return usage();
+}
