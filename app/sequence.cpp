@@ -56,6 +56,9 @@ bool searchForPrinter(HWND dialog)
 {
     for (;;) {
         SetWindowTextW(upgradeState.statusText, searchingText);
+        // The pause blocks the thread without dispatching messages: paint
+        // now, or the user watches an empty window while the tool searches.
+        RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
         Sleep(pauseBeforeAttempt);
         if (detectPrinter())
             return true;

@@ -230,6 +230,9 @@ int runFirstStage()
     }
 
     SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? DiskFileText : CopyingText);
+    // Each copy blocks the thread until the interpreter ends: paint the text
+    // now, so the warning not to unplug the printer is on screen meanwhile.
+    RedrawWindow(upgradeState.mainDialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     for (const WCHAR *file : firstStageFiles(kind))
         if (!sendFile(file, shareName))
             return 0;

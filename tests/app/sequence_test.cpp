@@ -68,6 +68,31 @@ TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
     EXPECT_FALSE(GetWindowLongW(control(IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
 }
 
+TEST_F(Sequence, SearchAndCopyingTextsAreOnScreenWhileTheToolBlocks)
+{
+    // The pauses and the copies block the thread without dispatching
+    // messages; a text still waiting to be painted is never seen.
+    ShowWindow(dialog, SW_SHOWNA);
+    connectPrinter();
+    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+    auto painted = [&] {
+        return !GetUpdateRect(dialog, nullptr, FALSE) && !GetUpdateRect(control(IDC_STATUS_TEXT), nullptr, FALSE);
+    };
+    bool paintedWhileSearching = false;
+    bool paintedWhileCopying = false;
+    fakeWorld.onSleep = [&](DWORD milliseconds) {
+        if (milliseconds == 5000)
+            paintedWhileSearching = painted();
+    };
+    fakeWorld.processScripts = {ProcessScript{}};
+    fakeWorld.processScripts[0].onRun = [&] { paintedWhileCopying = painted(); };
+    answerBoxes({IDOK});
+
+    runUpgradeSequence(dialog);
+    EXPECT_TRUE(paintedWhileSearching);
+    EXPECT_TRUE(paintedWhileCopying);
+}
+
 TEST_F(Sequence, SearchRepeatsAfterOkUntilThePrinterIsConnected)
 {
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350", true)};
