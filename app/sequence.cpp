@@ -31,8 +31,6 @@ const WCHAR noQueueText[] =
 const WCHAR noQueueBoxText[] = L"Queue not installed, please install queue. Firmware not upgraded";
 const WCHAR confirmationBoxText[] = L"Are you sure that you want to upgrade firmware?";
 const WCHAR cancelledText[] = L"Firmware update has been cancelled.\nClick Ok to Finish.";
-const WCHAR copyingText[] =
-    L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.";
 
 const WCHAR confirmationStart[] = L"Firmware A.05.01 is going to be copied to ";
 const WCHAR confirmationPort[] = L" connected on USB port ";

@@ -1,14 +1,5 @@
-# 32-bit Windows build: the one users run, because the device-status library is 32-bit.
-set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86)
+# 32-bit Windows build: the one users run, because the device-status library
+# is 32-bit. This machine compiles it but cannot run it.
 set(MINGW_TRIPLE i686-w64-mingw32)
-
-set(CMAKE_C_COMPILER   ${MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER  ${MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
+set(CMAKE_SYSTEM_PROCESSOR x86)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

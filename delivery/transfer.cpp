@@ -12,9 +12,10 @@
 #include <memory>
 #include <vector>
 
+const WCHAR copyingText[] = L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.";
+
 namespace {
 
-const WCHAR CopyingText[] = L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.";
 const WCHAR DiskFileText[] =
     L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.\n"
     L"Please wait while printer is upgrading disk file.";
@@ -229,7 +230,7 @@ int runFirstStage()
         return 0;
     }
 
-    SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? DiskFileText : CopyingText);
+    SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? DiskFileText : copyingText);
     // Each copy blocks the thread until the interpreter ends: paint the text
     // now, so the warning not to unplug the printer is on screen meanwhile.
     RedrawWindow(upgradeState.mainDialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);

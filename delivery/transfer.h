@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+// The status text while the firmware is being sent.
+extern const WCHAR copyingText[];
+
 // Runs one hidden command interpreter with the given parameters and waits for
 // it; 1 when the copy succeeded, 0 after the error box.
 int runCopyCommand(const WCHAR *commandLine);

@@ -1,5 +1,5 @@
 #include "identify/catalogue.h"
-#include "tests/doubles/fake_windows.h"
+#include "tests/doubles/fresh_run.h"
 
 #include <gtest/gtest.h>
 
@@ -13,10 +13,7 @@ class Catalogue : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        resetFakeWorld();
-        upgradeState = UpgradeState{};
-        modelCatalogue.clear();
-        buildModelCatalogue();
+        startFreshRun();
     }
 };
 

@@ -1,4 +1,5 @@
 #include "tests/app/app_fixture.h"
+#include "tests/doubles/fresh_run.h"
 
 #include "app/dialog.h"
 #include "app/resources/resource.h"
@@ -16,20 +17,14 @@ const WCHAR *const firmwareFiles[] = {L"VX350_A.05.01.fmw", L"VX355KPLOT_A.04.02
 
 std::wstring deviceFilePath()
 {
-    WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1) + L"vxprobe.txt";
+    return besideTestProgram(L"vxprobe.txt");
 }
 
 }  // namespace
 
 void AppTest::SetUp()
 {
-    resetFakeWorld();
-    upgradeState = UpgradeState{};
-    modelCatalogue.clear();
-    buildModelCatalogue();
+    startFreshRun();
     disconnectPrinter();
 }
 

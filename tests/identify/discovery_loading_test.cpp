@@ -3,7 +3,7 @@
 // doubles there under that name.
 #include "identify/catalogue.h"
 #include "identify/discovery.h"
-#include "tests/doubles/fake_windows.h"
+#include "tests/doubles/fresh_run.h"
 
 #include <gtest/gtest.h>
 
@@ -11,22 +11,11 @@
 
 namespace {
 
-std::wstring programFolder()
-{
-    WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 class LibraryLoading : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        resetFakeWorld();
-        upgradeState = UpgradeState{};
-        modelCatalogue.clear();
-        buildModelCatalogue();
+        startFreshRun();
         SetEnvironmentVariableA("PROBE_DOUBLE_LOG", "");
         SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "");
         DeleteFileW(library.c_str());
@@ -36,7 +25,7 @@ protected:
 
     void install(const wchar_t *name)
     {
-        ASSERT_TRUE(CopyFileW((programFolder() + name).c_str(), library.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileW(besideTestProgram(name).c_str(), library.c_str(), FALSE));
     }
 
     static std::string log()
@@ -46,7 +35,7 @@ protected:
         return text;
     }
 
-    const std::wstring library = programFolder() + L"vxprobe.dll";
+    const std::wstring library = besideTestProgram(L"vxprobe.dll");
 };
 
 TEST_F(LibraryLoading, WithoutTheLibraryNothingIsDetectedAndThePortStays)

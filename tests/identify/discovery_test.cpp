@@ -3,7 +3,7 @@
 #include "identify/catalogue.h"
 #include "identify/device_list.h"
 #include "identify/discovery.h"
-#include "tests/doubles/fake_windows.h"
+#include "tests/doubles/fresh_run.h"
 
 #include <gtest/gtest.h>
 
@@ -11,22 +11,11 @@
 
 namespace {
 
-std::wstring besideProgram(const wchar_t *name)
-{
-    WCHAR path[MAX_PATH];
-    DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder(path, length);
-    return folder.substr(0, folder.find_last_of(L'\\') + 1) + name;
-}
-
 class Discovery : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        resetFakeWorld();
-        upgradeState = UpgradeState{};
-        modelCatalogue.clear();
-        buildModelCatalogue();
+        startFreshRun();
         DeleteFileW(devicesFile.c_str());
     }
 
@@ -41,7 +30,7 @@ protected:
         CloseHandle(file);
     }
 
-    const std::wstring devicesFile = besideProgram(L"vxprobe.txt");
+    const std::wstring devicesFile = besideTestProgram(L"vxprobe.txt");
 };
 
 struct DeviceScene {
@@ -142,7 +131,7 @@ TEST_F(Discovery, TheStandInHandsOutTheDevicesExactlyAsWritten)
         "record\n"
         "port\n"
         "record \xE9t\xE9\n");
-    HMODULE module = LoadLibraryW(besideProgram(L"vxprobe.dll").c_str());
+    HMODULE module = LoadLibraryW(besideTestProgram(L"vxprobe.dll").c_str());
     ASSERT_NE(module, nullptr);
     auto *getDevices = reinterpret_cast<GetDevicesFunction *>(
         reinterpret_cast<void (*)(void)>(GetProcAddress(module, GetDevicesName)));
