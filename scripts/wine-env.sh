@@ -16,6 +16,10 @@ wine_prepare() {
         mkdir -p "$WINEPREFIX"
         wineboot -i >/dev/null 2>&1 </dev/null
         wineserver -w
+        # Wine's own fonts (Tahoma, Marlett for the caption buttons) are
+        # installed where this Wine does not look; the prefix's Fonts folder
+        # is searched, so windows and screenshots look as they do on Windows.
+        cp /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null || true
         wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1 </dev/null
         wineserver -w
     fi

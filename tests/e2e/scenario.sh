@@ -36,6 +36,31 @@ no_jobs() {
     [ "$got" -eq 0 ] || e2e_fail "the printer received $got jobs, expected none"
 }
 
+# A Vellumax 650 on an unshared queue, and the steps from the start until the
+# disk file has been sent and the reboot wait runs with the queue shared.
+setup_vellumax_650() {
+    e2e_queue "Vellumax 650" USB001 VM650 unshared
+    e2e_device_file "$(device 'Vellumax 650' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM650 "Vellumax 650"
+    e2e_expect_queue "Vellumax 650" unshared before
+}
+
+until_reboot_wait() {
+    cat <<EOF
+window 20
+status "$T1" 10
+status "$(t4 VM650 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+maybe-status "$T6" 30
+status "$T6B" 30
+bar visible 60
+ok disabled
+queue "Vellumax 650" shared
+EOF
+}
+
 # --- the scenarios -----------------------------------------------------------
 
 # A Tarnell Vellumax 350 on an unshared queue: shared for the copy, one job,
@@ -97,22 +122,9 @@ EOF
 # A Vellumax 650: the disk file, the real reboot wait (101 ticks of 1.8 s)
 # with Ok disabled, the instructions, then the two remaining files.
 scenario_disk_staged_upgrade() {
-    e2e_queue "Vellumax 650" USB001 VM650 unshared
-    e2e_device_file "$(device 'Vellumax 650' USB001)"
-    e2e_firmware "${E2E_FIRMWARE[@]}"
-    e2e_printer_end VM650 "Vellumax 650"
-    e2e_expect_queue "Vellumax 650" unshared before
+    setup_vellumax_650
     play <<EOF
-window 20
-status "$T1" 10
-status "$(t4 VM650 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
-answer ok
-maybe-status "$T6" 30
-status "$T6B" 30
-bar visible 60
-ok disabled
-queue "Vellumax 650" shared
+$(until_reboot_wait)
 shot reboot-wait
 wait 90
 ok disabled
@@ -260,22 +272,9 @@ EOF
 # Escape during the reboot wait: the queue the tool shared is unshared
 # before the window goes away, and the second stage never runs.
 scenario_escape_during_reboot_wait() {
-    e2e_queue "Vellumax 650" USB001 VM650 unshared
-    e2e_device_file "$(device 'Vellumax 650' USB001)"
-    e2e_firmware "${E2E_FIRMWARE[@]}"
-    e2e_printer_end VM650 "Vellumax 650"
-    e2e_expect_queue "Vellumax 650" unshared before
+    setup_vellumax_650
     play <<EOF
-window 20
-status "$T1" 10
-status "$(t4 VM650 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
-answer ok
-maybe-status "$T6" 30
-status "$T6B" 30
-bar visible 60
-ok disabled
-queue "Vellumax 650" shared
+$(until_reboot_wait)
 wait 4
 shot reboot-wait
 press escape
