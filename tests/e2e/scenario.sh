@@ -36,22 +36,35 @@ no_jobs() {
     [ "$got" -eq 0 ] || e2e_fail "the printer received $got jobs, expected none"
 }
 
-# A Vellumax 650 on an unshared queue, and the steps from the start until the
-# disk file has been sent and the reboot wait runs with the queue shared.
+# A Vellumax 650 on an unshared queue, with the given firmware files (all
+# of them when none are named).
 setup_vellumax_650() {
     e2e_queue "Vellumax 650" USB001 VM650 unshared
     e2e_device_file "$(device 'Vellumax 650' USB001)"
-    e2e_firmware "${E2E_FIRMWARE[@]}"
+    if [ $# -gt 0 ]; then
+        e2e_firmware "$@"
+    else
+        e2e_firmware "${E2E_FIRMWARE[@]}"
+    fi
     e2e_printer_end VM650 "Vellumax 650"
     e2e_expect_queue "Vellumax 650" unshared before
 }
 
-until_reboot_wait() {
+# The steps from the start until the confirmation box for that printer.
+until_confirmation() {
     cat <<EOF
 window 20
 status "$T1" 10
 status "$(t4 VM650 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
+EOF
+}
+
+# ... and on, after Ok, until the disk file has been sent and the reboot
+# wait runs with the queue shared.
+until_reboot_wait() {
+    until_confirmation
+    cat <<EOF
 answer ok
 maybe-status "$T6" 30
 status "$T6B" 30
@@ -221,16 +234,9 @@ EOF
 
 # The user declines the confirmation: T5, nothing shared or sent, Ok ends.
 scenario_user_declines() {
-    e2e_queue "Vellumax 650" USB001 VM650 unshared
-    e2e_device_file "$(device 'Vellumax 650' USB001)"
-    e2e_firmware "${E2E_FIRMWARE[@]}"
-    e2e_printer_end VM650 "Vellumax 650"
-    e2e_expect_queue "Vellumax 650" unshared before
+    setup_vellumax_650
     play <<EOF
-window 20
-status "$T1" 10
-status "$(t4 VM650 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
+$(until_confirmation)
 queue "Vellumax 650" unshared
 answer cancel
 status "$T5" 10
@@ -247,16 +253,9 @@ EOF
 # A file of the second stage is missing: found out before anything is shared
 # or sent, so the printer is not left half upgraded.
 scenario_firmware_file_missing() {
-    e2e_queue "Vellumax 650" USB001 VM650 unshared
-    e2e_device_file "$(device 'Vellumax 650' USB001)"
-    e2e_firmware VX350_A.05.01.fmw VX650DISK_A.04.02.fmw
-    e2e_printer_end VM650 "Vellumax 650"
-    e2e_expect_queue "Vellumax 650" unshared before
+    setup_vellumax_650 VX350_A.05.01.fmw VX650DISK_A.04.02.fmw
     play <<EOF
-window 20
-status "$T1" 10
-status "$(t4 VM650 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
+$(until_confirmation)
 answer ok
 maybe-status "$T6" 30
 box "Firmware Upgrade Error" "Firmware file VX650PS_A.04.02.fmw was not found in the tool's folder.\\nFirmware upgrade cancelled." none 30
