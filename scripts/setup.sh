@@ -9,12 +9,15 @@ packages=(
   cmake
   wine
   wine64
+  wine32:i386
   xvfb
   xauth
+  xdotool
   googletest
   imagemagick
   x11-apps
   fonts-wine
+  zip
 )
 
 missing=()
@@ -29,5 +32,9 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 echo "setup: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
+# The 32-bit Wine loader runs the build users run. Its package installs on
+# every machine; whether this kernel can run it is checked before the 32-bit
+# tests, not here.
+dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
