@@ -2,9 +2,11 @@
 // message loop that drives it.
 #include "app/dialog.h"
 
+#include "app/protection.h"
 #include "app/resources/resource.h"
 #include "app/sequence.h"
 #include "app/state.h"
+#include "app/wait.h"
 #include "delivery/sharing.h"
 #include "delivery/transfer.h"
 
@@ -18,8 +20,22 @@ const WCHAR rebootInstructionsText[] =
     L"   2. Wait until printer is ready.\n"
     L"   3. Click Ok button to continue with upgrade.";
 
+const WCHAR stopWaitingQuestion[] =
+    L"The printer has not taken the firmware from the print queue for a minute.\n"
+    L"Stop waiting? The print queue is unshared now; the firmware stays in it and is printed when the printer is "
+    L"ready.";
+
 // The progress bar keeps its default range of 0 to 100, one step per tick.
 const UINT rebootWaitFullPosition = 100;
+
+// Inside a transfer stage or a wait, Ok, Escape and close can only arrive
+// through the modal loop of an ownerless box or through the wait's own
+// dispatching: an Ok would start the second stage inside the first, a close
+// would end the tool in the middle of a copy.
+bool busy()
+{
+    return upgradeState.transferRunning || upgradeState.waiting;
+}
 
 void onInitDialog(HWND window)
 {
@@ -52,6 +68,9 @@ void onWindowPosChanged(HWND window, const WINDOWPOS *position)
 // block until the queue has printed its jobs, so the window stays until then.
 void closeTool(HWND window)
 {
+    // The reboot wait is abandoned: its ticks must not bring up the reboot
+    // instructions while the queue drains.
+    KillTimer(window, IDT_REBOOT_WAIT);
     if (restoreDue())
         restoreSharing();
     DestroyWindow(window);
@@ -68,6 +87,8 @@ void onOk(HWND window)
     upgradeState.transferRunning = 1;
     runSecondStage();
     upgradeState.transferRunning = 0;
+    discardPendingInput();
+    endFirmwareInFlight(window);
     SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
 }
 
@@ -89,9 +110,38 @@ void onRebootWaitTick()
         return;
     }
     KillTimer(upgradeState.mainDialog, IDT_REBOOT_WAIT);
-    EnableWindow(GetDlgItem(upgradeState.mainDialog, IDOK), TRUE);
+    HWND ok = GetDlgItem(upgradeState.mainDialog, IDOK);
+    EnableWindow(ok, TRUE);
+    // The focus sat on the bar while Ok was disabled; Enter now means Ok.
+    SendMessageW(upgradeState.mainDialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(ok), TRUE);
     ShowWindow(bar, SW_HIDE);
     SetWindowTextW(upgradeState.statusText, rebootInstructionsText);
+}
+
+// Escape and the close box, once the tool has offered to stop waiting for
+// the print queue; the wait itself acts on the answer.
+void askToStopWaiting(HWND window)
+{
+    if (MessageBoxW(window, stopWaitingQuestion, L"Confirmation", MB_YESNO | MB_ICONQUESTION) == IDYES)
+        upgradeState.stopWaitingChosen = 1;
+}
+
+// A shutdown or log-off in the middle of a copy or of the reboot wait would
+// leave the printer half upgraded: it is refused while firmware is in flight,
+// and the reason set by beginFirmwareInFlight tells the user why.
+BOOL onQueryEndSession(HWND window)
+{
+    SetWindowLongPtrW(window, DWLP_MSGRESULT, upgradeState.firmwareInFlight ? FALSE : TRUE);
+    return TRUE;
+}
+
+// The session ends anyway (the user forced it): Windows ends the process
+// once this returns, so sharing the tool added is put back now, without
+// waiting for the jobs, which stay in the spooler.
+void onEndSession(bool ending)
+{
+    if (ending && restoreDue())
+        restoreSharingAtOnce();
 }
 
 }  // namespace
@@ -110,17 +160,17 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         runUpgradeSequence(window);
         return FALSE;
     case WM_COMMAND:
-        // Inside a transfer stage these can only come through the modal loop
-        // of one of its ownerless boxes: an Ok would start the second stage
-        // inside the first, a close would end the tool in the middle of a
-        // copy. They are swallowed, not passed on.
+        // While busy these are swallowed, not passed on. A disabled Ok is
+        // never acted on, whoever sends the command.
         switch (LOWORD(wParam)) {
         case IDOK:
-            if (!upgradeState.transferRunning)
+            if (!busy() && IsWindowEnabled(GetDlgItem(window, IDOK)))
                 onOk(window);
             return TRUE;
         case IDCANCEL:
-            if (!upgradeState.transferRunning)
+            if (upgradeState.stopWaitingOffered)
+                askToStopWaiting(window);
+            else if (!busy())
                 onCancel(window);
             return TRUE;
         default:
@@ -131,10 +181,19 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         onRebootWaitTick();
         return FALSE;
     case WM_CLOSE:
-        if (!upgradeState.transferRunning)
+        if (upgradeState.stopWaitingOffered)
+            askToStopWaiting(window);
+        else if (!busy())
             closeTool(window);
         return TRUE;
+    case WM_QUERYENDSESSION:
+        return onQueryEndSession(window);
+    case WM_ENDSESSION:
+        onEndSession(wParam != FALSE);
+        return TRUE;
     case WM_DESTROY:
+        // Every way out comes here: nothing keeps the system awake after it.
+        endFirmwareInFlight(window);
         PostQuitMessage(0);
         return TRUE;
     default:

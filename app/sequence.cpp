@@ -2,8 +2,10 @@
 // the printer, find its queue, confirm, send the first stage, report.
 #include "app/sequence.h"
 
+#include "app/protection.h"
 #include "app/state.h"
 #include "app/text.h"
+#include "app/wait.h"
 #include "delivery/sharing.h"
 #include "delivery/transfer.h"
 #include "identify/discovery.h"
@@ -54,10 +56,7 @@ bool searchForPrinter(HWND dialog)
 {
     for (;;) {
         SetWindowTextW(upgradeState.statusText, searchingText);
-        // The pause blocks the thread without dispatching messages: paint
-        // now, or the user watches an empty window while the tool searches.
-        RedrawWindow(dialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
-        Sleep(pauseBeforeAttempt);
+        waitResponsive(nullptr, pauseBeforeAttempt);
         if (detectPrinter())
             return true;
 
@@ -69,7 +68,7 @@ bool searchForPrinter(HWND dialog)
         bool givenUp = answer != IDOK || !IsWindow(dialog);
         if (givenUp)
             DestroyWindow(dialog);  // nothing has been shared yet
-        Sleep(pauseAfterFailedAttempt);
+        waitResponsive(nullptr, pauseAfterFailedAttempt);
         if (givenUp)
             return false;
     }
@@ -125,10 +124,16 @@ void runUpgradeSequence(HWND dialog)
         return;
     }
 
+    // From here until the sharing is back the computer must not sleep or
+    // shut down; the destroy handling ends this on every way out.
+    beginFirmwareInFlight(dialog);
     SetWindowTextW(upgradeState.statusText, copyingText);
     upgradeState.transferRunning = 1;
     int sent = runFirstStage();
     upgradeState.transferRunning = 0;
+    // A click on Ok made while the files were copied must not close the
+    // tool the moment the final text appears.
+    discardPendingInput();
     if (!sent) {
         // The stage has told the user why. After a failed copy it has also
         // destroyed the dialog, and the close below finds no window.
@@ -140,5 +145,6 @@ void runUpgradeSequence(HWND dialog)
     // A disk-staged upgrade goes on in the reboot wait and the next Ok.
     if (upgradeState.firmwareKind == FirmwareDiskStaged)
         return;
+    endFirmwareInFlight(dialog);
     SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
 }

@@ -49,6 +49,18 @@ struct UpgradeState {
     // so their modal loops still deliver Ok, Cancel and close to the dialog;
     // the dialog ignores them meanwhile.
     int transferRunning = 0;
+    // Nonzero while the thread is inside a wait that dispatches messages
+    // (app/wait.h); the dialog then ignores Ok, Escape and close too.
+    int waiting = 0;
+    // Set once the print queue has held its jobs for a minute before the
+    // tool unshares it: Escape and the close box then ask whether to stop
+    // waiting, and a yes sets stopWaitingChosen.
+    int stopWaitingOffered = 0;
+    int stopWaitingChosen = 0;
+    // From the user's confirmation until the sharing is back: the system is
+    // kept awake and a shutdown is asked to wait (app/protection.h).
+    int firmwareInFlight = 0;
+    HANDLE powerRequest = nullptr;
 };
 
 extern UpgradeState upgradeState;

@@ -1,6 +1,8 @@
 #include "delivery/sharing.h"
 
 #include "app/state.h"
+#include "app/text.h"
+#include "app/wait.h"
 
 #include <winspool.h>
 
@@ -60,6 +62,34 @@ bool openQueueSettings(QueueSettings &settings)
     return settings.read();
 }
 
+// A printer that is off or in an error state never takes its jobs, and the
+// wait for an empty queue has no end of its own. After this many polls
+// without a job leaving, the user is offered a way out.
+const int pollsBeforeStopOffer = 60;
+const DWORD pollInterval = 1000;
+
+const WCHAR waitingForPrinterLine[] =
+    L"\nWaiting for the printer to take the firmware from the print queue. Press Esc to stop waiting.";
+
+void offerToStopWaiting()
+{
+    upgradeState.stopWaitingOffered = 1;
+    WCHAR text[ConfirmationCapacity] = L"";
+    GetWindowTextW(upgradeState.statusText, text, ARRAYSIZE(text));
+    if (!appendText(text, waitingForPrinterLine))
+        copyText(text, waitingForPrinterLine + 1);
+    SetWindowTextW(upgradeState.statusText, text);
+}
+
+void unshare(QueueSettings &settings)
+{
+    settings.info()->Attributes &= ~static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED);
+    // A refused write is not retried: sharedByTool drops to 0 either way, so
+    // no later close path blocks on the queue again.
+    settings.write();
+    upgradeState.sharedByTool = 0;
+}
+
 }  // namespace
 
 int shareQueue()
@@ -86,15 +116,36 @@ void restoreSharing()
 
     // The printer is still reading the firmware from the share while jobs
     // are queued; unsharing now would cut the transfer off.
-    while (settings.info()->cJobs != 0) {
-        Sleep(1000);
-        if (!settings.read())
-            return;
+    DWORD fewestJobs = settings.info()->cJobs;
+    int pollsWithoutProgress = 0;
+    bool readFailed = false;
+    while (settings.info()->cJobs != 0 && !upgradeState.stopWaitingChosen) {
+        waitResponsive(nullptr, pollInterval);
+        if (!settings.read()) {
+            readFailed = true;
+            break;
+        }
+        if (settings.info()->cJobs < fewestJobs) {
+            fewestJobs = settings.info()->cJobs;
+            pollsWithoutProgress = 0;
+        } else if (++pollsWithoutProgress == pollsBeforeStopOffer) {
+            offerToStopWaiting();
+        }
     }
+    upgradeState.stopWaitingOffered = 0;
+    if (readFailed)
+        return;
 
-    settings.info()->Attributes &= ~static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED);
-    // A refused write is not retried: sharedByTool drops to 0 either way, so
-    // no later close path blocks on the queue again.
-    settings.write();
-    upgradeState.sharedByTool = 0;
+    unshare(settings);
+    // The user chose to stop waiting: the jobs stay in the spooler and print
+    // when the printer is ready, and the tool ends.
+    if (upgradeState.stopWaitingChosen)
+        DestroyWindow(upgradeState.mainDialog);
+}
+
+void restoreSharingAtOnce()
+{
+    QueueSettings settings;
+    if (openQueueSettings(settings))
+        unshare(settings);
 }

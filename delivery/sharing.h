@@ -5,5 +5,11 @@
 int shareQueue();
 
 // Waits until the queue holds no jobs, then clears the shared attribute.
-// Callers test restoreDue() first.
+// Callers test restoreDue() first. When the jobs have not moved for a minute
+// the user may stop the wait; the queue is then unshared at once and the
+// main dialog destroyed.
 void restoreSharing();
+
+// Clears the shared attribute without waiting for the jobs, which survive
+// it in the spooler: for a session that is ending and will not wait.
+void restoreSharingAtOnce();

@@ -2,6 +2,7 @@
 
 #include "app/resources/resource.h"
 #include "app/text.h"
+#include "app/wait.h"
 #include "delivery/sharing.h"
 
 #include <shellapi.h>
@@ -186,7 +187,8 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
         return {false, ERROR_INVALID_HANDLE, 0};
     std::unique_ptr<void, HandleCloser> process(info.hProcess);
 
-    if (WaitForSingleObject(process.get(), INFINITE) == WAIT_FAILED) {
+    // A copy can take minutes; the window keeps answering meanwhile.
+    if (waitResponsive(process.get(), INFINITE) != WaitSignalled) {
         DWORD error = GetLastError();
         return {false, error, 0};
     }
@@ -231,9 +233,6 @@ int runFirstStage()
     }
 
     SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? DiskFileText : copyingText);
-    // Each copy blocks the thread until the interpreter ends: paint the text
-    // now, so the warning not to unplug the printer is on screen meanwhile.
-    RedrawWindow(upgradeState.mainDialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
     for (const WCHAR *file : firstStageFiles(kind))
         if (!sendFile(file, shareName))
             return 0;
@@ -242,8 +241,13 @@ int runFirstStage()
         // The reboot wait: Ok stays disabled until the dialog's timer has
         // filled the bar. The queue stays shared for the second stage.
         HWND dialog = upgradeState.mainDialog;
+        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
+        ShowWindow(bar, SW_SHOW);
+        // Disabling the focused Ok would leave the dialog without a focus,
+        // and Escape would then reach nothing; the bar is what the user
+        // watches now.
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(bar), TRUE);
         EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-        ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
         SetTimer(dialog, IDT_REBOOT_WAIT, RebootWaitTickMs, nullptr);
         upgradeState.upgradeFinished = 0;
         return 1;

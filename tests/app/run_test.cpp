@@ -23,8 +23,18 @@ VOID CALLBACK giveUp(HWND, UINT, UINT_PTR, DWORD)
     PostQuitMessage(99);
 }
 
-void act(Then then)
+Then pendingAct = Then::Nothing;
+
+// The user acts once the tool waits for them: input made while it copies or
+// waits is not acted on (a test of its own shows that).
+VOID CALLBACK actWhenIdle(HWND, UINT, UINT_PTR timer, DWORD)
 {
+    if (upgradeState.transferRunning || upgradeState.waiting || pendingAct == Then::Nothing ||
+        fakeWorld.boxes.empty())
+        return;
+    KillTimer(nullptr, timer);
+    Then then = pendingAct;
+    pendingAct = Then::Nothing;
     HWND window = upgradeState.mainDialog;
     if (then == Then::Ok)
         PostMessageW(window, WM_COMMAND, IDOK, 0);
@@ -76,8 +86,9 @@ TEST_F(AppTest, EveryWayOutEndsTheToolWithExitCodeZero)
         provideFirmwareFiles();
         way.world();
         fakeWorld.boxAnswers.assign(way.answers.begin(), way.answers.end());
+        pendingAct = way.then;
+        UINT_PTR actor = SetTimer(nullptr, 0, 50, actWhenIdle);
         fakeWorld.onBox = [&](const ShownBox &) {
-            act(way.then);
             int answer = fakeWorld.boxAnswers.empty() ? IDOK : fakeWorld.boxAnswers.front();
             if (!fakeWorld.boxAnswers.empty())
                 fakeWorld.boxAnswers.pop_front();
@@ -92,6 +103,7 @@ TEST_F(AppTest, EveryWayOutEndsTheToolWithExitCodeZero)
 
         EXPECT_EQ(runMainDialog(GetModuleHandleW(nullptr), SW_SHOWNOACTIVATE), 0);
         KillTimer(nullptr, safety);
+        KillTimer(nullptr, actor);
         EXPECT_TRUE(shownBeforeTheSearch);
         EXPECT_FALSE(IsWindow(upgradeState.mainDialog));
         EXPECT_EQ(fakeWorld.started.size(), way.copies);

@@ -317,7 +317,7 @@ TEST_F(FirmwareTransfer, AFailedCopyStopsTheUpgradeShowsItsErrorNumberAndUnshare
             EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
             EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR));
             EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
-            EXPECT_EQ(indexOf(L"WaitForSingleObject null"), fakeWorld.events.size());
+            EXPECT_EQ(indexOf(L"Wait null"), fakeWorld.events.size());
             EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
             EXPECT_LT(indexOf(L"MessageBox"), indexOf(L"SetPrinter 0x40"));
             EXPECT_TRUE(dialogOpenWhileUnsharing);

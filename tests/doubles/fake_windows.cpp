@@ -45,6 +45,7 @@ std::optional<std::wstring> optional(const wchar_t *text)
 // multiples of four), so the doubles can tell theirs from the runtime's.
 const UINT_PTR printerHandleBase = 0x51500000;
 const UINT_PTR processHandleBase = 0x52500000;
+const HANDLE powerRequestHandle = reinterpret_cast<HANDLE>(0x53500000);
 
 // The doubles act only between resetFakeWorld() and the end of the process;
 // before that (static initialisation) every call goes to Windows.
@@ -59,6 +60,7 @@ struct Internals {
     UINT_PTR nextProcessHandle = processHandleBase;
     std::vector<ProcessScript> runningScripts;  // indexed by (handle - base) / 4
     std::set<HGLOBAL> allocations;
+    int messageReports = 0;  // messages reported in a row by the waits
 };
 
 Internals &internals()
@@ -184,32 +186,76 @@ BOOL WINAPI fakeShellExecuteExW(SHELLEXECUTEINFOW *info)
     return TRUE;
 }
 
-const ProcessScript *scriptOf(HANDLE process)
+ProcessScript *scriptOf(HANDLE process)
 {
     if (!internals().liveProcesses.count(process))
         return nullptr;
     return &internals().runningScripts[(reinterpret_cast<UINT_PTR>(process) - processHandleBase) / 4];
 }
 
-DWORD WINAPI fakeWaitForSingleObject(HANDLE handle, DWORD milliseconds)
+// The thread's queue holds something this wait wakes for. While it does,
+// the doubles report it, so that the code under test dispatches it as it
+// would on Windows; a bound keeps a message that never goes away from
+// hanging the test.
+bool messagesWaiting(DWORD wakeMask)
 {
-    if (!isFakeProcess(handle)) {
-        if (handle == nullptr && recording)
-            note(L"WaitForSingleObject null");
-        return realFunction<decltype(&WaitForSingleObject)>(L"kernel32.dll", "WaitForSingleObject")(handle,
-                                                                                                     milliseconds);
+    const int bound = 1000;
+    if (wakeMask == 0 || !(HIWORD(GetQueueStatus(wakeMask)) & wakeMask) || internals().messageReports >= bound)
+        return false;
+    ++internals().messageReports;
+    return true;
+}
+
+DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles, DWORD milliseconds,
+                                             DWORD wakeMask, DWORD flags)
+{
+    if (!recording || (count == 1 && handles[0] != nullptr && !isFakeProcess(handles[0])) || count > 1)
+        return realFunction<decltype(&MsgWaitForMultipleObjectsEx)>(L"user32.dll", "MsgWaitForMultipleObjectsEx")(
+            count, handles, milliseconds, wakeMask, flags);
+    if (messagesWaiting(wakeMask))
+        return WAIT_OBJECT_0 + count;
+    internals().messageReports = 0;
+
+    if (count == 0) {
+        // Time passes at once, and only here.
+        fakeWorld.clock += milliseconds;
+        fakeWorld.sleeps.push_back(milliseconds);
+        note(L"Sleep " + std::to_wstring(milliseconds));
+        if (fakeWorld.onSleep)
+            fakeWorld.onSleep(milliseconds);
+        return WAIT_TIMEOUT;
     }
-    const ProcessScript *script = scriptOf(handle);
-    note(L"WaitForSingleObject process");
+    if (handles[0] == nullptr) {
+        note(L"Wait null");
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    HANDLE process = handles[0];
+    ProcessScript *script = scriptOf(process);
     if (!script) {
         SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
     }
-    if (script->onRun)
-        script->onRun();
+    // The process "runs" once; what that posts is dispatched before it ends.
+    if (!script->ran) {
+        script->ran = true;
+        note(L"Wait process");
+        if (script->onRun)
+            script->onRun();
+        if (messagesWaiting(wakeMask))
+            return WAIT_OBJECT_0 + count;
+        internals().messageReports = 0;
+    }
     if (script->waitResult == WAIT_FAILED)
         SetLastError(script->waitError);
     return script->waitResult;
+}
+
+ULONGLONG WINAPI fakeGetTickCount64()
+{
+    if (!recording)
+        return realFunction<decltype(&GetTickCount64)>(L"kernel32.dll", "GetTickCount64")();
+    return fakeWorld.clock;
 }
 
 BOOL WINAPI fakeGetExitCodeProcess(HANDLE handle, LPDWORD exitCode)
@@ -230,8 +276,57 @@ BOOL WINAPI fakeGetExitCodeProcess(HANDLE handle, LPDWORD exitCode)
     return TRUE;
 }
 
+HANDLE WINAPI fakePowerCreateRequest(PREASON_CONTEXT context)
+{
+    std::wstring reason = context && (context->Flags & POWER_REQUEST_CONTEXT_SIMPLE_STRING)
+                              ? orNull(context->Reason.SimpleReasonString)
+                              : L"(none)";
+    note(L"PowerCreateRequest " + reason);
+    if (fakeWorld.powerRequestFails) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return INVALID_HANDLE_VALUE;
+    }
+    ++fakeWorld.livePowerRequests;
+    return powerRequestHandle;
+}
+
+BOOL WINAPI fakePowerSetRequest(HANDLE request, POWER_REQUEST_TYPE type)
+{
+    note(L"PowerSetRequest " + std::to_wstring(type) + (request == powerRequestHandle ? L"" : L" unknown"));
+    return request == powerRequestHandle;
+}
+
+BOOL WINAPI fakePowerClearRequest(HANDLE request, POWER_REQUEST_TYPE type)
+{
+    note(L"PowerClearRequest " + std::to_wstring(type) + (request == powerRequestHandle ? L"" : L" unknown"));
+    return request == powerRequestHandle;
+}
+
+EXECUTION_STATE WINAPI fakeSetThreadExecutionState(EXECUTION_STATE flags)
+{
+    note(L"SetThreadExecutionState " + hex(flags));
+    return ES_CONTINUOUS;
+}
+
+BOOL WINAPI fakeShutdownBlockReasonCreate(HWND, LPCWSTR reason)
+{
+    note(L"ShutdownBlockReasonCreate " + orNull(reason));
+    return TRUE;
+}
+
+BOOL WINAPI fakeShutdownBlockReasonDestroy(HWND)
+{
+    note(L"ShutdownBlockReasonDestroy");
+    return TRUE;
+}
+
 BOOL WINAPI fakeCloseHandle(HANDLE handle)
 {
+    if (handle == powerRequestHandle && recording) {
+        note(L"CloseHandle power request");
+        --fakeWorld.livePowerRequests;
+        return TRUE;
+    }
     if (!isFakeProcess(handle))
         return realFunction<decltype(&CloseHandle)>(L"kernel32.dll", "CloseHandle")(handle);
     note(L"CloseHandle process");
@@ -266,7 +361,14 @@ TAKE_OVER(Sleep, fakeSleep)
 TAKE_OVER(GlobalAlloc, fakeGlobalAlloc)
 TAKE_OVER(GlobalFree, fakeGlobalFree)
 TAKE_OVER(ShellExecuteExW, fakeShellExecuteExW)
-TAKE_OVER(WaitForSingleObject, fakeWaitForSingleObject)
+TAKE_OVER(MsgWaitForMultipleObjectsEx, fakeMsgWaitForMultipleObjectsEx)
+TAKE_OVER(GetTickCount64, fakeGetTickCount64)
+TAKE_OVER(PowerCreateRequest, fakePowerCreateRequest)
+TAKE_OVER(PowerSetRequest, fakePowerSetRequest)
+TAKE_OVER(PowerClearRequest, fakePowerClearRequest)
+TAKE_OVER(SetThreadExecutionState, fakeSetThreadExecutionState)
+TAKE_OVER(ShutdownBlockReasonCreate, fakeShutdownBlockReasonCreate)
+TAKE_OVER(ShutdownBlockReasonDestroy, fakeShutdownBlockReasonDestroy)
 TAKE_OVER(GetExitCodeProcess, fakeGetExitCodeProcess)
 TAKE_OVER(CloseHandle, fakeCloseHandle)
 TAKE_OVER(MessageBoxW, fakeMessageBoxW)

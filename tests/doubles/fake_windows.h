@@ -13,7 +13,12 @@
 //
 // Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW,
 // ClosePrinter, GlobalAlloc, GlobalFree, ShellExecuteExW,
-// WaitForSingleObject, GetExitCodeProcess, CloseHandle, MessageBoxW, Sleep.
+// MsgWaitForMultipleObjectsEx, GetTickCount64, GetExitCodeProcess,
+// CloseHandle, MessageBoxW, Sleep, and the power and shutdown-block calls.
+// The waits return at once: a timed wait advances the doubles' clock by its
+// whole time, and a wait on a process ends it as scripted. While the real
+// thread queue holds messages the wait wakes for, the waits report them
+// first, so the code under test dispatches them as it would on Windows.
 #pragma once
 
 #include <windows.h>
@@ -64,6 +69,7 @@ struct ProcessScript {
     bool exitCodeFails = false;  // GetExitCodeProcess fails with exitCodeError
     DWORD exitCodeError = ERROR_ACCESS_DENIED;
     std::function<void()> onRun;  // runs while the process "runs" (inside the wait)
+    bool ran = false;             // kept by the doubles
 };
 
 struct StartedProcess {
@@ -120,9 +126,14 @@ struct FakeWorld {
     std::function<int(const ShownBox &)> onBox;  // answers instead, when set
     std::vector<ShownBox> boxes;
 
-    // Time.
+    // Keeping the system awake.
+    bool powerRequestFails = false;
+    int livePowerRequests = 0;
+
+    // Time: every timed wait, in milliseconds, and the clock it advances.
     std::vector<DWORD> sleeps;
     std::function<void(DWORD)> onSleep;
+    ULONGLONG clock = 1000000;
 
     // Everything above in the order it happened, one line per call, e.g.
     // "Sleep 1000", "MessageBox Error|Printer not detected...",

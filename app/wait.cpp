@@ -1,0 +1,96 @@
+#include "app/wait.h"
+
+#include "app/state.h"
+
+namespace {
+
+bool isUserInput(UINT message)
+{
+    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
+           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
+           (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK);
+}
+
+// Passes one message on as the main loop would. Input is dropped, except
+// while the tool offers to stop waiting for the print queue: then Escape and
+// the close box must reach the dialog, which decides what they mean.
+void dispatch(MSG &message)
+{
+    if (isUserInput(message.message) && !upgradeState.stopWaitingOffered)
+        return;
+    if (upgradeState.mainDialog && IsDialogMessageW(upgradeState.mainDialog, &message))
+        return;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+}
+
+}  // namespace
+
+WaitOutcome waitResponsive(HANDLE handle, DWORD milliseconds)
+{
+    const DWORD count = handle ? 1 : 0;
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    // While this is nonzero the dialog ignores Ok, Escape and close that
+    // arrive as messages rather than input (a posted command, the taskbar's
+    // Close): the caller is in the middle of something.
+    ++upgradeState.waiting;
+    // Once the quit message has been seen the window is gone: nothing is left
+    // to answer for, and the quit is kept for the main loop.
+    bool quitSeen = false;
+    WPARAM quitCode = 0;
+    WaitOutcome outcome = WaitTimedOut;
+    DWORD failure = 0;
+    for (;;) {
+        DWORD remaining = INFINITE;
+        if (milliseconds != INFINITE) {
+            ULONGLONG now = GetTickCount64();
+            remaining = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+        }
+        DWORD result = MsgWaitForMultipleObjectsEx(count, &handle, remaining, quitSeen ? 0 : QS_ALLINPUT,
+                                                   MWMO_INPUTAVAILABLE);
+        if (result == WAIT_OBJECT_0 && count == 1) {
+            outcome = WaitSignalled;
+            break;
+        }
+        if (result == WAIT_TIMEOUT) {
+            outcome = WaitTimedOut;
+            break;
+        }
+        if (result != WAIT_OBJECT_0 + count) {
+            failure = GetLastError();
+            outcome = WaitFailed;
+            break;
+        }
+        MSG message;
+        while (!quitSeen && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                quitSeen = true;
+                quitCode = message.wParam;
+            } else {
+                dispatch(message);
+            }
+        }
+    }
+    --upgradeState.waiting;
+    discardPendingInput();
+    if (quitSeen)
+        PostQuitMessage(static_cast<int>(quitCode));
+    if (outcome == WaitFailed)
+        SetLastError(failure);
+    return outcome;
+}
+
+void discardPendingInput()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_REMOVE) ||
+           PeekMessageW(&message, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_REMOVE) ||
+           PeekMessageW(&message, nullptr, WM_NCMOUSEMOVE, WM_NCXBUTTONDBLCLK, PM_REMOVE)) {
+        // A filtered peek hands out the quit message too; it belongs to the
+        // main loop.
+        if (message.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+    }
+}
