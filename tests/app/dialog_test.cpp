@@ -1,5 +1,6 @@
 // The main dialog's resources and its handling of each message.
 #include "app/dialog.h"
+#include "app/protection.h"
 #include "app/resources/resource.h"
 #include "app/sequence.h"
 #include "tests/app/app_fixture.h"
@@ -279,6 +280,92 @@ TEST_F(AppTest, OkEscapeAndCloseWaitWhileTheSecondStageCopies)
     EXPECT_EQ(fakeWorld.started.size(), 1u) << "no second stage inside the second stage";
     EXPECT_FALSE(IsWindow(dialog)) << "the failed copy ends the tool";
     EXPECT_EQ(fakeWorld.writes.size(), 1u) << "sharing restored once";
+}
+
+TEST_F(AppTest, AShutdownWaitsWhileFirmwareIsInFlightAndAForcedOneUnsharesAtOnce)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+    fakeWorld.queues[0].jobCounts = {3};
+    sharedByTheTool();
+    auto allowsShutdown = [&] {
+        mainDialogProc(dialog, WM_QUERYENDSESSION, 0, 0);
+        return GetWindowLongPtrW(dialog, DWLP_MSGRESULT) != FALSE;
+    };
+    EXPECT_TRUE(allowsShutdown());
+    beginFirmwareInFlight(dialog);
+    EXPECT_FALSE(allowsShutdown());
+
+    EXPECT_EQ(mainDialogProc(dialog, WM_ENDSESSION, TRUE, 0), TRUE);
+    EXPECT_TRUE(fakeWorld.sleeps.empty()) << "a session that ends does not wait for the jobs";
+    EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+    EXPECT_EQ(upgradeState.sharedByTool, 0);
+
+    DestroyWindow(dialog);
+    EXPECT_FALSE(upgradeState.firmwareInFlight);
+    EXPECT_EQ(fakeWorld.livePowerRequests, 0);
+    EXPECT_EQ(eventsStartingWith(L"ShutdownBlockReasonDestroy").size(), 1u);
+}
+
+TEST_F(AppTest, WithoutAPowerRequestTheSystemIsKeptAwakeByTheExecutionState)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    fakeWorld.powerRequestFails = true;
+    beginFirmwareInFlight(dialog);
+    beginFirmwareInFlight(dialog);
+    endFirmwareInFlight(dialog);
+    endFirmwareInFlight(dialog);
+    EXPECT_EQ(eventsStartingWith(L"SetThreadExecutionState"),
+              (std::vector<std::wstring>{L"SetThreadExecutionState 0x80000001", L"SetThreadExecutionState 0x80000000"}));
+}
+
+// A printer that is off never takes its jobs: after a minute without a job
+// leaving, Escape asks whether to stop waiting; only a yes stops.
+TEST_F(AppTest, AQueueThatDoesNotDrainCanBeLeftAfterAMinute)
+{
+    for (int answer : {IDNO, IDYES}) {
+        SCOPED_TRACE(answer == IDYES ? "stop" : "go on");
+        resetFakeWorld();
+        upgradeState = UpgradeState{};
+        ASSERT_NE(createDialog(), nullptr);
+        fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+        // Three jobs, one printed at once, then none for much longer than a
+        // minute; after the answer no the printer comes back.
+        fakeWorld.queues[0].jobCounts = std::vector<DWORD>(200, 2);
+        fakeWorld.queues[0].jobCounts[0] = 3;
+        fakeWorld.queues[0].jobCounts.push_back(0);
+        sharedByTheTool();
+        SetWindowTextW(control(IDC_STATUS_TEXT), L"Copying");
+        fakeWorld.boxAnswers = {answer};
+        std::wstring statusAtOffer;
+        fakeWorld.onSleep = [&](DWORD) {
+            size_t polls = fakeWorld.sleeps.size();
+            // Before the offer Escape is not acted on.
+            if (polls == 30 || polls == 62)
+                SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            if (polls == 62)
+                statusAtOffer = text(IDC_STATUS_TEXT);
+        };
+
+        SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_EQ(statusAtOffer, L"Copying\nWaiting for the printer to take the firmware from the print queue. "
+                                 L"Press Esc to stop waiting.");
+        ASSERT_EQ(fakeWorld.boxes.size(), 1u) << "asked once, at the Escape after the offer";
+        EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
+        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_YESNO | MB_ICONQUESTION));
+        EXPECT_EQ(fakeWorld.sleeps.size(), answer == IDYES ? 62u : 200u);
+        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        EXPECT_FALSE(IsWindow(dialog));
+        EXPECT_EQ(upgradeState.stopWaitingOffered, 0);
+    }
+}
+
+TEST_F(AppTest, ASecondToolFindsTheFirstAndChangesNothing)
+{
+    EXPECT_TRUE(claimSingleInstance());
+    EXPECT_FALSE(claimSingleInstance());
+    EXPECT_TRUE(fakeWorld.writes.empty());
+    EXPECT_TRUE(fakeWorld.started.empty());
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
+
 namespace {
 
 const WCHAR searching[] =
@@ -48,10 +50,32 @@ TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
     std::wstring statusWhileCopying;
     fakeWorld.processScripts = {ProcessScript{}};
-    fakeWorld.processScripts[0].onRun = [&] { statusWhileCopying = text(IDC_STATUS_TEXT); };
+    // The user clicks Ok and presses Escape while the file is copied.
+    fakeWorld.processScripts[0].onRun = [&] {
+        statusWhileCopying = text(IDC_STATUS_TEXT);
+        PostMessageW(control(IDOK), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        PostMessageW(control(IDOK), WM_LBUTTONUP, 0, 0);
+        PostMessageW(control(IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
+    };
     answerBoxes({IDOK});
 
     runUpgradeSequence(dialog);
+    MSG input;
+    EXPECT_FALSE(PeekMessageW(&input, nullptr, WM_KEYFIRST, WM_MOUSELAST, PM_NOREMOVE))
+        << "input made during the copy must not be acted on later";
+    // Awake and shutdown-proof from the confirmation until the sharing is back.
+    auto at = [](const std::wstring &prefix) {
+        auto &events = fakeWorld.events;
+        return std::find_if(events.begin(), events.end(),
+                            [&](const std::wstring &line) { return line.rfind(prefix, 0) == 0; }) -
+               events.begin();
+    };
+    EXPECT_LT(at(L"MessageBox Confirmation"), at(L"PowerCreateRequest Firmware upgrade in progress"));
+    EXPECT_LT(at(L"PowerSetRequest"), at(L"ShellExecuteEx"));
+    EXPECT_LT(at(L"ShutdownBlockReasonCreate Firmware upgrade in progress."), at(L"ShellExecuteEx"));
+    EXPECT_LT(at(L"SetPrinter 0x40"), at(L"PowerClearRequest"));
+    EXPECT_LT(at(L"SetPrinter 0x40"), at(L"ShutdownBlockReasonDestroy"));
+    EXPECT_EQ(fakeWorld.livePowerRequests, 0);
     EXPECT_EQ(fakeWorld.sleeps, std::vector<DWORD>{5000}) << "found on the first attempt, after the pause";
     ASSERT_EQ(fakeWorld.boxes.size(), 1u);
     EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
@@ -198,6 +222,9 @@ TEST_F(Sequence, DiskStagedUpgradeWaitsForTheRebootBetweenItsStages)
     EXPECT_FALSE(IsWindowEnabled(control(IDOK)));
     EXPECT_TRUE(GetWindowLongW(control(IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
     EXPECT_TRUE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED) << "still shared for the second stage";
+    EXPECT_EQ(upgradeState.firmwareInFlight, 1) << "the reboot wait is part of the upgrade";
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(fakeWorld.started.size(), 1u) << "a disabled Ok starts nothing, whoever sends it";
 
     for (int tick = 0; tick < 101; ++tick)
         SendMessageW(dialog, WM_TIMER, IDT_REBOOT_WAIT, 0);
@@ -209,6 +236,8 @@ TEST_F(Sequence, DiskStagedUpgradeWaitsForTheRebootBetweenItsStages)
     EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
     EXPECT_EQ(text(IDC_DETAIL_TEXT), L"");
     EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+    EXPECT_EQ(upgradeState.firmwareInFlight, 0);
+    EXPECT_EQ(fakeWorld.livePowerRequests, 0);
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_FALSE(IsWindow(dialog));
 }

@@ -20,8 +20,16 @@
 //   box "<caption>" "<text>" dialog|none [timeout]
 //                                        the next box and its owner
 //   answer ok|cancel                     answers the box taken last
-//   press ok|escape                      click Ok (refused while it is
-//                                        disabled) or press the Escape key
+//   press ok|escape|enter                click Ok with the mouse (refused
+//                                        while it is disabled), or press the
+//                                        Escape or Enter key; real input
+//                                        events into the display (xdotool)
+//   responsive                           the window answers a message within
+//                                        2 s, as Windows asks of a window it
+//                                        does not mark "Not Responding"
+//   program "<command line>" <exit code> [timeout]
+//                                        runs a Windows program and expects
+//                                        it to end with this code
 //   ok enabled|disabled [timeout]        the Ok button's state (now, or
 //                                        within the timeout)
 //   bar visible|hidden [timeout]         the progress bar's state, likewise
@@ -414,6 +422,51 @@ void answerBox(const std::string &answer)
     lastBox = nullptr;
 }
 
+// Runs a program and waits for it; its exit code, or -1 when it could not be
+// started or did not end in time.
+long runProgram(const std::wstring &commandLine, double seconds)
+{
+    std::vector<WCHAR> line(commandLine.begin(), commandLine.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return -1;
+    CloseHandle(process.hThread);
+    double until = now() + seconds;
+    DWORD exitCode = STILL_ACTIVE;
+    while (WaitForSingleObject(process.hProcess, PollMs) == WAIT_TIMEOUT && now() < until)
+        poll();
+    if (!GetExitCodeProcess(process.hProcess, &exitCode) || exitCode == STILL_ACTIVE) {
+        TerminateProcess(process.hProcess, 1);
+        exitCode = DWORD(-1);
+    }
+    CloseHandle(process.hProcess);
+    return long(int(exitCode));
+}
+
+// Input as a person makes it: xdotool sends X events through the XTEST
+// extension into the display, and Wine routes them to the focused window or
+// to the one under the pointer, so the dialog manager takes part. A key
+// message posted to a window would skip that routing and hide focus faults.
+// Wine starts a Unix program named by its Z: path, but the handle it gives
+// back does not wait for that program, so the events get a moment to arrive.
+void realInput(const std::string &arguments)
+{
+    std::wstring command = L"Z:\\usr\\bin\\xdotool " + wide(arguments);
+    std::vector<WCHAR> line(command.begin(), command.end());
+    line.push_back(L'\0');
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        failRun("cannot run xdotool (error " + std::to_string(GetLastError()) + ")");
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    pause(300);
+}
+
 void press(const std::string &key)
 {
     requireWindow("press " + key);
@@ -421,17 +474,29 @@ void press(const std::string &key)
         HWND ok = GetDlgItem(watch.tool, IDOK);
         if (!IsWindowEnabled(ok))
             failRun("Ok cannot be clicked: it is disabled");
+        RECT place;
+        GetWindowRect(ok, &place);
         logLine("press ok");
-        PostMessageW(watch.tool, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(ok));
-    } else if (key == "escape") {
-        // Through the tool's message loop, so that its dialog-message handling
-        // turns the key into the Cancel command, as for a person's key press.
-        logLine("press escape");
-        PostMessageW(watch.tool, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
-        PostMessageW(watch.tool, WM_KEYUP, VK_ESCAPE, 0xC0010001);
+        realInput("mousemove " + std::to_string((place.left + place.right) / 2) + " " +
+                  std::to_string((place.top + place.bottom) / 2) + " click 1");
+    } else if (key == "escape" || key == "enter") {
+        logLine("press " + key);
+        realInput(key == "escape" ? "key Escape" : "key Return");
     } else {
         failRun("unknown key " + key);
     }
+}
+
+void expectResponsive()
+{
+    requireWindow("responsive");
+    DWORD_PTR result = 0;
+    double start = now();
+    if (!SendMessageTimeoutW(watch.tool, WM_NULL, 0, 0, SMTO_ABORTIFHUNG | SMTO_BLOCK, 2000, &result))
+        failRun("the window did not answer a message within 2 s");
+    char text[64];
+    std::snprintf(text, sizeof text, "responsive (answered in %.2f s)", now() - start);
+    logLine(text);
 }
 
 void checkQueue(const std::string &queue, const std::string &expected)
@@ -564,6 +629,15 @@ void run(const Step &step)
             Sleep(PollMs);
         if (state != wanted)
             failRun((verb == "ok" ? "Ok is not " : "the progress bar is not ") + w[1]);
+    } else if (verb == "responsive") {
+        expectResponsive();
+    } else if (verb == "program") {
+        need(3);
+        logLine("program " + quoted(wide(w[1])));
+        long code = runProgram(wide(w[1]), timeoutArg(step, 3));
+        logLine("program ended with " + std::to_string(code));
+        if (code != std::atol(w[2].c_str()))
+            failRun("the program ended with " + std::to_string(code) + ", expected " + w[2]);
     } else if (verb == "queue") {
         need(3);
         checkQueue(w[1], w[2]);

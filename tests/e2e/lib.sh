@@ -154,16 +154,17 @@ e2e_firmware() {
     for name in "$@"; do cp "$E2E_TEMPLATE/firmware/$name" "$E2E_DIR/work/"; done
 }
 
-# e2e_printer_end <share> <queue>: the share becomes a named pipe with a
-# recorder behind it. It must run before the tool copies: a copy to a pipe
-# without a reader would wait for ever.
+# e2e_printer_end <share> <queue> [stall seconds]: the share becomes a named
+# pipe with a recorder behind it. It must run before the tool copies: a copy
+# to a pipe without a reader would wait for ever. A stall makes each copy
+# last at least that long.
 e2e_printer_end() {
-    local share=$1 queue=$2 host="$WINEPREFIX/dosdevices/unc/$E2E_COMPUTER"
+    local share=$1 queue=$2 stall=${3:-0} host="$WINEPREFIX/dosdevices/unc/$E2E_COMPUTER"
     mkdir -p "$host"
     mkfifo "$host/$share"
     # A session of its own, so that stopping it takes its dd or cat along.
     setsid bash "$E2E_HERE/recorder.sh" "$host/$share" "$E2E_DIR/jobs/$share" "$queue" \
-        "$E2E_BIN/e2e_spool.exe" </dev/null >>"$E2E_ART/recorder.log" 2>&1 &
+        "$E2E_BIN/e2e_spool.exe" "$stall" </dev/null >>"$E2E_ART/recorder.log" 2>&1 &
     E2E_RECORDERS+=($!)
 }
 

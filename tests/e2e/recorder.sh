@@ -5,12 +5,14 @@
 # the order they arrive. Beside each job, job-N.state holds the queue's shared
 # attribute as it was while that job was being received.
 #
-#   recorder.sh <fifo> <job folder> <queue> <e2e_spool.exe>
+#   recorder.sh <fifo> <job folder> <queue> <e2e_spool.exe> [stall seconds]
 #
+# With a stall the printer takes that long after the first byte of each job
+# before it reads the rest, so the tool's copy runs at least that long.
 # Runs until it is killed. WINEPREFIX and the other Wine settings come from
 # the caller.
 set -u
-fifo=$1 jobs=$2 queue=$3 spool=$4
+fifo=$1 jobs=$2 queue=$3 spool=$4 stall=${5:-0}
 mkdir -p "$jobs"
 n=0
 while :; do
@@ -24,6 +26,7 @@ while :; do
     dd bs=1 count=1 <&3 of="$job" status=none
     wine "$spool" state "$queue" </dev/null >"$jobs/job-$n.raw" 2>&1
     tr -d '\r' <"$jobs/job-$n.raw" >"$jobs/job-$n.state"
+    sleep "$stall"
     cat <&3 >>"$job"
     exec 3<&-
     echo "$n" >"$jobs/count"

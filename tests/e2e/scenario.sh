@@ -149,7 +149,7 @@ ok enabled
 bar hidden
 queue "Vellumax 650" shared
 shot reboot-instructions
-press ok
+press enter
 status "$T7" 60
 detail ""
 queue "Vellumax 650" unshared
@@ -282,6 +282,88 @@ queue "Vellumax 650" unshared
 EOF
     e2e_expect_jobs VM650 VX650DISK_A.04.02.fmw
     e2e_expect_queue "Vellumax 650" unshared after
+}
+
+# A Vellumax 350 whose printer takes its time: during the pause before the
+# search and during the copy the window answers at once, as Windows asks of a
+# window it is not to mark "Not Responding".
+scenario_window_answers_while_busy() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350" 5
+    play <<EOF
+window 20
+status "$T1" 10
+wait 1
+responsive
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+status "$T6" 30
+wait 1
+responsive
+shot copying
+status "$T7" 60
+press ok
+gone 30
+EOF
+    e2e_expect_jobs VM350 VX350_A.05.01.fmw
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
+# A click on Ok while the firmware is being copied is not acted on, then or
+# later: the final text stays on screen until the user clicks again.
+scenario_click_during_copy_is_not_replayed() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350" 4
+    play <<EOF
+window 20
+status "$T1" 10
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+status "$T6" 30
+wait 1
+press ok
+status "$T7" 60
+wait 2
+ok enabled
+shot done
+press ok
+gone 30
+EOF
+    e2e_expect_jobs VM350 VX350_A.05.01.fmw
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
+# A second tool started while the first waits for the user's confirmation
+# changes nothing and ends at once; the first goes on as if alone.
+scenario_second_instance_changes_nothing() {
+    # The driver's strings take a backslash as an escape.
+    local tool
+    tool=$(e2e_winpath "$E2E_DIR/tool/VxUpgrade.exe")
+    tool=${tool//\\/\\\\}
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    play <<EOF
+window 20
+status "$T1" 10
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+program "$tool" 0 20
+queue "Vellumax 350" unshared
+answer cancel
+status "$T5" 10
+press ok
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "Vellumax 350" unshared after
 }
 
 # Two queues on the printer's port, neither shared: the one the user is
