@@ -41,8 +41,8 @@ const WCHAR confirmationWarning[] =
 // The share and port names are bounded by their own buffers, so the
 // confirmation always fits; this fails only if the fixed texts grow.
 static_assert((ARRAYSIZE(confirmationStart) - 1) + (ARRAYSIZE(confirmationPort) - 1) +
-                      (ARRAYSIZE(confirmationWarning) - 1) + 2 * (NameCapacity - 1) + 1 <=
-                  ConfirmationCapacity,
+                      (ARRAYSIZE(confirmationWarning) - 1) + 2 * (nameCapacity - 1) + 1 <=
+                  confirmationCapacity,
               "the confirmation text must always fit");
 
 const DWORD pauseBeforeAttempt = 5000;
@@ -75,7 +75,7 @@ bool searchForPrinter(HWND dialog)
     }
 }
 
-bool composeConfirmation(WCHAR (&text)[ConfirmationCapacity])
+bool composeConfirmation(WCHAR (&text)[confirmationCapacity])
 {
     return copyText(text, confirmationStart) && appendText(text, upgradeState.targetShareName) &&
            appendText(text, confirmationPort) && appendText(text, upgradeState.portName) &&
@@ -91,7 +91,7 @@ bool confirmUpgrade(HWND dialog)
     // from it too (not from the first queue found): with several queues on
     // the port, none of them shared, the copies would otherwise go to a
     // share that does not exist.
-    WCHAR text[ConfirmationCapacity];
+    WCHAR text[confirmationCapacity];
     if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !composeConfirmation(text))
         return false;
     SetWindowTextW(upgradeState.statusText, text);

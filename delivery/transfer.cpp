@@ -16,41 +16,41 @@ const WCHAR copyingText[] = L"Copying Firmware files to printer, do not switch p
 
 namespace {
 
-const WCHAR DiskFileText[] =
+const WCHAR diskFileText[] =
     L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.\n"
     L"Please wait while printer is upgrading disk file.";
-const WCHAR ErrorCaption[] = L"Firmware Upgrade Error";
+const WCHAR errorCaption[] = L"Firmware Upgrade Error";
 
-const WCHAR BaseFirmware[] = L"VX350_A.05.01.fmw";
-const WCHAR Plot355Firmware[] = L"VX355KPLOT_A.04.02.fmw";
-const WCHAR Plot350Firmware[] = L"VX350KPLOT_A.04.02.fmw";
-const WCHAR DiskFirmware[] = L"VX650DISK_A.04.02.fmw";
-const WCHAR PostScriptFirmware[] = L"VX650PS_A.04.02.fmw";
+const WCHAR baseFirmware[] = L"VX350_A.05.01.fmw";
+const WCHAR plot355Firmware[] = L"VX355KPLOT_A.04.02.fmw";
+const WCHAR plot350Firmware[] = L"VX350KPLOT_A.04.02.fmw";
+const WCHAR diskFirmware[] = L"VX650DISK_A.04.02.fmw";
+const WCHAR postScriptFirmware[] = L"VX650PS_A.04.02.fmw";
 
-const UINT RebootWaitTickMs = 1800;
+const UINT rebootWaitTickMs = 1800;
 
 // In sending order; every upgrade ends with the base firmware.
 std::vector<const WCHAR *> firstStageFiles(FirmwareKind kind)
 {
     switch (kind) {
     case FirmwarePlotLanguage:
-        return {Plot355Firmware, Plot350Firmware, BaseFirmware};
+        return {plot355Firmware, plot350Firmware, baseFirmware};
     case FirmwareDiskStaged:
-        return {DiskFirmware};
+        return {diskFirmware};
     default:
-        return {BaseFirmware};
+        return {baseFirmware};
     }
 }
 
 // Sent after the printer's reboot, for the disk-staged models only.
-const WCHAR *const SecondStageFiles[] = {PostScriptFirmware, BaseFirmware};
+const WCHAR *const secondStageFiles[] = {postScriptFirmware, baseFirmware};
 
 // Every file that an upgrade of this kind sends, in both stages.
 std::vector<const WCHAR *> allFiles(FirmwareKind kind)
 {
     std::vector<const WCHAR *> files = firstStageFiles(kind);
     if (kind == FirmwareDiskStaged)
-        files.insert(files.end(), std::begin(SecondStageFiles), std::end(SecondStageFiles));
+        files.insert(files.end(), std::begin(secondStageFiles), std::end(secondStageFiles));
     return files;
 }
 
@@ -64,10 +64,10 @@ const WCHAR *copyShareName()
 
 void showError(const WCHAR *text)
 {
-    MessageBoxW(nullptr, text, ErrorCaption, MB_ICONERROR);
+    MessageBoxW(nullptr, text, errorCaption, MB_ICONERROR);
 }
 
-bool buildMustBeSharedText(WCHAR (&text)[NameCapacity])
+bool buildMustBeSharedText(WCHAR (&text)[nameCapacity])
 {
     return copyText(text, L"In order to continue with upgrade, the printer <") &&
            appendText(text, upgradeState.targetShareName) && appendText(text, L"> must be shared");
@@ -82,7 +82,7 @@ bool firmwareFilesPresent(FirmwareKind kind)
         DWORD attributes = GetFileAttributesW(file);
         if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
             continue;
-        WCHAR text[NameCapacity];
+        WCHAR text[nameCapacity];
         if (copyText(text, L"Firmware file ") && appendText(text, file) &&
             appendText(text, L" was not found in the tool's folder.\nFirmware upgrade cancelled."))
             showError(text);
@@ -96,7 +96,7 @@ bool firmwareFilesPresent(FirmwareKind kind)
 void refuseShareName(const WCHAR *shareName)
 {
     // Room for a whole 255-character name next to the fixed text.
-    WCHAR text[2 * NameCapacity];
+    WCHAR text[2 * nameCapacity];
     if (copyText(text, L"The share name ") && appendText(text, shareName) &&
         appendText(text, L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled."))
         showError(text);
@@ -110,11 +110,11 @@ bool shareNameUsable(FirmwareKind kind, const WCHAR *shareName)
 {
     bool usable = true;
     for (const WCHAR *file : allFiles(kind)) {
-        WCHAR commandLine[NameCapacity];
+        WCHAR commandLine[nameCapacity];
         usable = usable && buildCopyCommandLine(commandLine, file, shareName);
     }
     if (!upgradeState.selectedQueue.isShared) {
-        WCHAR text[NameCapacity];
+        WCHAR text[nameCapacity];
         usable = usable && buildMustBeSharedText(text);
     }
     if (!usable)
@@ -134,7 +134,7 @@ void abandonUpgrade()
 // False after the failed-copy handling.
 bool sendFile(const WCHAR *file, const WCHAR *shareName)
 {
-    WCHAR commandLine[NameCapacity];
+    WCHAR commandLine[nameCapacity];
     if (!buildCopyCommandLine(commandLine, file, shareName)) {
         refuseShareName(shareName);
         abandonUpgrade();
@@ -153,14 +153,14 @@ struct HandleCloser {
 
 }  // namespace
 
-bool buildCopyCommandLine(WCHAR (&commandLine)[NameCapacity], const WCHAR *fileName, const WCHAR *shareName)
+bool buildCopyCommandLine(WCHAR (&commandLine)[nameCapacity], const WCHAR *fileName, const WCHAR *shareName)
 {
     // The interpreter expands %...% (and !...! under delayed expansion) even
     // inside double quotes. & | < > ^ and blanks are harmless only because
     // the destination is quoted, so a quote of its own is refused too.
     if (shareName[0] == L'\0' || std::wcspbrk(shareName, L"%!\"") != nullptr)
         return false;
-    WCHAR destination[NameCapacity];
+    WCHAR destination[nameCapacity];
     return copyText(destination, L"\"\\\\") && appendText(destination, upgradeState.computerName) &&
            appendText(destination, L"\\") && appendText(destination, shareName) && appendText(destination, L"\"") &&
            copyText(commandLine, L"/C COPY /B ") && appendText(commandLine, fileName) &&
@@ -206,7 +206,7 @@ int runCopyCommand(const WCHAR *commandLine)
     if (outcome.finished && outcome.exitCode == 0)
         return 1;
     DWORD number = outcome.finished ? outcome.exitCode : outcome.error;
-    WCHAR text[NameCapacity];
+    WCHAR text[nameCapacity];
     if (SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text),
                                    L"Error %d copying Firmware files to printer!\nFirmware upgrade cancelled.",
                                    static_cast<int>(number))))
@@ -224,13 +224,13 @@ int runFirstStage()
         return 0;
 
     if (!upgradeState.selectedQueue.isShared && !shareQueue()) {
-        WCHAR text[NameCapacity];
+        WCHAR text[nameCapacity];
         if (buildMustBeSharedText(text))
             MessageBoxW(nullptr, text, L"Information", MB_ICONWARNING);
         return 0;
     }
 
-    SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? DiskFileText : copyingText);
+    SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? diskFileText : copyingText);
     // Each copy blocks the thread until the interpreter ends: paint the text
     // now, so the warning not to unplug the printer is on screen meanwhile.
     RedrawWindow(upgradeState.mainDialog, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
@@ -244,7 +244,7 @@ int runFirstStage()
         HWND dialog = upgradeState.mainDialog;
         EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
         ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
-        SetTimer(dialog, IDT_REBOOT_WAIT, RebootWaitTickMs, nullptr);
+        SetTimer(dialog, IDT_REBOOT_WAIT, rebootWaitTickMs, nullptr);
         upgradeState.upgradeFinished = 0;
         return 1;
     }
@@ -256,7 +256,7 @@ int runFirstStage()
 void runSecondStage()
 {
     const WCHAR *shareName = copyShareName();
-    for (const WCHAR *file : SecondStageFiles)
+    for (const WCHAR *file : secondStageFiles)
         if (!sendFile(file, shareName))
             return;
     upgradeState.upgradeFinished = 1;

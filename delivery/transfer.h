@@ -33,4 +33,4 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine);
 // "/C COPY /B <fileName> "\\<computerName>\<shareName>"". False when the
 // share name cannot be handed to the interpreter safely (empty, or holding
 // one of % ! ") or the line would not fit.
-bool buildCopyCommandLine(WCHAR (&commandLine)[NameCapacity], const WCHAR *fileName, const WCHAR *shareName);
+bool buildCopyCommandLine(WCHAR (&commandLine)[nameCapacity], const WCHAR *fileName, const WCHAR *shareName);

@@ -47,10 +47,10 @@ bool takePort(const char *value)
     if (value == nullptr)
         return false;
     int length = MultiByteToWideChar(CP_ACP, 0, value, -1, nullptr, 0);
-    if (length < 2 || length > static_cast<int>(NameCapacity))
+    if (length < 2 || length > static_cast<int>(nameCapacity))
         return false;
     // Converted aside first, so that portName never holds half a value.
-    WCHAR port[NameCapacity];
+    WCHAR port[nameCapacity];
     if (MultiByteToWideChar(CP_ACP, 0, value, -1, port, ARRAYSIZE(port)) != length)
         return false;
     return SUCCEEDED(StringCchCopyW(upgradeState.portName, ARRAYSIZE(upgradeState.portName), port));
@@ -73,7 +73,7 @@ int readDevices(const DeviceList &list)
                 continue;
             for (uint32_t a = 0; a < record.attributeCount; ++a) {
                 const DeviceAttribute &attribute = record.attributes[a];
-                if (attribute.type == PortNameAttribute && takePort(attribute.value))
+                if (attribute.type == portNameAttribute && takePort(attribute.value))
                     result = 1;
             }
         }
@@ -91,8 +91,8 @@ int detectPrinter()
     if (!library)
         return 0;
 
-    GetDevicesFunction *getDevices = resolve<GetDevicesFunction>(library.get(), GetDevicesName);
-    ReleaseDevicesFunction *releaseDevices = resolve<ReleaseDevicesFunction>(library.get(), ReleaseDevicesName);
+    GetDevicesFunction *getDevices = resolve<GetDevicesFunction>(library.get(), getDevicesName);
+    ReleaseDevicesFunction *releaseDevices = resolve<ReleaseDevicesFunction>(library.get(), releaseDevicesName);
     // Without the release entry the list could never be given back, so a
     // library lacking either entry is not asked at all.
     if (getDevices == nullptr || releaseDevices == nullptr)

@@ -213,7 +213,7 @@ LRESULT CALLBACK answerBox(int code, WPARAM wParam, LPARAM lParam)
 
 TEST_F(RealInterpreter, ACopyOfAMissingFileIsReportedWithTheInterpretersExitCode)
 {
-    WCHAR commandLine[NameCapacity];
+    WCHAR commandLine[nameCapacity];
     ASSERT_TRUE(buildCopyCommandLine(commandLine, L"VX350_A.05.01.fmw", Share));
     CommandOutcome outcome = runHiddenCommand(commandLine);
     ASSERT_TRUE(outcome.finished);

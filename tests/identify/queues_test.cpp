@@ -129,7 +129,7 @@ TEST_F(QueueLookup, LeavesNamesTheSpoolerDoesNotReportEmpty)
 // A shortened name would open, or copy to, some other queue.
 TEST_F(QueueLookup, PassesOverAQueueWithANameTooLongToKeep)
 {
-    const std::wstring tooLong(NameCapacity, L'x');
+    const std::wstring tooLong(nameCapacity, L'x');
     const std::wstring longPort = L"xUSB001" + tooLong.substr(7);
     for (int field = 0; field < 4; ++field) {
         resetFakeWorld();
