@@ -64,6 +64,11 @@ std::vector<PrintQueueRecord> findPrintQueues()
         const PRINTER_INFO_2W &info = queues[i];
         if (info.pPortName == nullptr || std::wcsstr(info.pPortName, upgradeState.portName) == nullptr)
             continue;
+        // A connection to a print server's queue reports the server's port,
+        // so a server's USB001 matches too; it can neither be shared here nor
+        // reached through this computer's name.
+        if ((info.Attributes & PRINTER_ATTRIBUTE_NETWORK) || (info.pServerName && info.pServerName[0] != L'\0'))
+            continue;
         PrintQueueRecord record;
         if (!fillRecord(info, record))
             continue;

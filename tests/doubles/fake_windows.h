@@ -13,7 +13,8 @@
 //
 // Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW,
 // ClosePrinter, GlobalAlloc, GlobalFree, ShellExecuteExW,
-// WaitForSingleObject, GetExitCodeProcess, CloseHandle, MessageBoxW, Sleep.
+// WaitForSingleObject, GetExitCodeProcess, CloseHandle, MessageBoxW, Sleep,
+// and GetCurrentDirectoryW when a test scripts it.
 #pragma once
 
 #include <windows.h>
@@ -29,6 +30,7 @@ struct FakeQueue {
     std::optional<std::wstring> driverName = std::wstring(L"Vellumax Driver");
     std::optional<std::wstring> portName;
     std::optional<std::wstring> shareName;
+    std::optional<std::wstring> serverName;  // a printer connection's server
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
     // Job counts reported by successive reads of the settings; the last one
     // repeats. Empty means the queue is empty.
@@ -119,6 +121,9 @@ struct FakeWorld {
     std::deque<int> boxAnswers;  // IDOK when empty
     std::function<int(const ShownBox &)> onBox;  // answers instead, when set
     std::vector<ShownBox> boxes;
+
+    // The current directory GetCurrentDirectoryW reports, when set.
+    std::optional<std::wstring> currentDirectory;
 
     // Time.
     std::vector<DWORD> sleeps;
