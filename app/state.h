@@ -40,10 +40,14 @@ struct UpgradeState {
     int startPosted = 0;
     WCHAR portName[nameCapacity] = L"USB001";
     FirmwareKind firmwareKind = FirmwareNone;
+    DWORD libraryError = 0;  // why the last search could not load the device library; 0 when it could
     std::vector<PrintQueueRecord> foundQueues;
     PrintQueueRecord selectedQueue = {};
     WCHAR targetShareName[nameCapacity] = L"";
     int sharedByTool = 0;
+    // Nonzero once putting back the sharing that the tool added has failed
+    // (the queue could not be opened or read, or the write was refused).
+    int sharingLeft = 0;
     int upgradeFinished = 0;
     // Nonzero while a transfer stage runs. Its message boxes have no owner,
     // so their modal loops still deliver Ok, Cancel and close to the dialog;
