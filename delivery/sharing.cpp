@@ -79,13 +79,18 @@ int shareQueue()
 void restoreSharing()
 {
     QueueSettings settings;
-    // Any failure before the write leaves sharedByTool at 1, so the next
-    // close path tries again.
+    // Until the write below succeeds the queue is still shared, and the final
+    // text says so. Any failure before the write leaves sharedByTool at 1, so
+    // the next close path tries again.
+    upgradeState.sharingLeft = 1;
     if (!openQueueSettings(settings))
         return;
 
-    // The printer is still reading the firmware from the share while jobs
-    // are queued; unsharing now would cut the transfer off.
+    // The copies have ended by now and their jobs sit in this computer's
+    // spooler, which feeds them to the printer without the share. The wait
+    // is so that the write below, which puts back every level-2 setting of
+    // the queue and not only the shared bit, does not change the queue while
+    // the printer is still taking the firmware from it.
     while (settings.info()->cJobs != 0) {
         Sleep(1000);
         if (!settings.read())
@@ -95,6 +100,7 @@ void restoreSharing()
     settings.info()->Attributes &= ~static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED);
     // A refused write is not retried: sharedByTool drops to 0 either way, so
     // no later close path blocks on the queue again.
-    settings.write();
+    if (settings.write())
+        upgradeState.sharingLeft = 0;
     upgradeState.sharedByTool = 0;
 }

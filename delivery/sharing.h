@@ -5,5 +5,6 @@
 int shareQueue();
 
 // Waits until the queue holds no jobs, then clears the shared attribute.
-// Callers test restoreDue() first.
+// Callers test restoreDue() first. upgradeState.sharingLeft is 1 afterwards
+// when the queue is still shared.
 void restoreSharing();

@@ -62,9 +62,25 @@ const WCHAR *copyShareName()
     return queue.isShared ? queue.shareName : upgradeState.targetShareName;
 }
 
+// The boxes have no owner, so their modal loops would still let a click
+// bring the dialog in front of them; task-modal keeps the dialog disabled
+// meanwhile and the box on top.
+const UINT boxPlacement = MB_TASKMODAL | MB_SETFOREGROUND;
+
 void showError(const WCHAR *text)
 {
-    MessageBoxW(nullptr, text, errorCaption, MB_ICONERROR);
+    MessageBoxW(nullptr, text, errorCaption, MB_ICONERROR | boxPlacement);
+}
+
+// "<start><name><end>"; room for a whole path or 255-character name next to
+// the fixed text.
+void showErrorNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end)
+{
+    WCHAR text[2 * nameCapacity];
+    if (copyText(text, start) && appendText(text, name) && appendText(text, end))
+        showError(text);
+    else
+        showError(L"Firmware upgrade cancelled.");
 }
 
 bool buildMustBeSharedText(WCHAR (&text)[nameCapacity])
@@ -75,33 +91,61 @@ bool buildMustBeSharedText(WCHAR (&text)[nameCapacity])
 
 // The COPY reads the files by relative name, so they must be in the current
 // directory. Checking them all up front keeps a missing second-stage file
-// from leaving the printer half upgraded.
+// from leaving the printer half upgraded. An empty file would go out as an
+// empty job and the upgrade would be reported as done.
 bool firmwareFilesPresent(FirmwareKind kind)
 {
     for (const WCHAR *file : allFiles(kind)) {
-        DWORD attributes = GetFileAttributesW(file);
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            continue;
-        WCHAR text[nameCapacity];
-        if (copyText(text, L"Firmware file ") && appendText(text, file) &&
-            appendText(text, L" was not found in the tool's folder.\nFirmware upgrade cancelled."))
-            showError(text);
-        else
-            showError(L"Firmware upgrade cancelled.");
-        return false;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(file, GetFileExInfoStandard, &data) ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            showErrorNaming(L"Firmware file ", file,
+                            L" was not found in the tool's folder.\nFirmware upgrade cancelled.");
+            return false;
+        }
+        if (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) {
+            showErrorNaming(L"Firmware file ", file, L" is empty.\nFirmware upgrade cancelled.");
+            return false;
+        }
     }
     return true;
 }
 
+// cmd.exe cannot use a network path as its current directory: it starts in
+// the Windows folder instead, where the relative names of the copies find
+// nothing, and the queue would already be shared by then. Refusing keeps the
+// command lines as they are; full paths would have to carry the folder's own
+// % and ! characters past the interpreter.
+bool currentFolderUsable()
+{
+    WCHAR folder[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(ARRAYSIZE(folder), folder);
+    if (length != 0 && length < ARRAYSIZE(folder) && !(folder[0] == L'\\' && folder[1] == L'\\'))
+        return true;
+    if (length == 0 || length >= ARRAYSIZE(folder))
+        folder[0] = L'\0';
+    showErrorNaming(L"The firmware files cannot be sent from this folder:\n", folder,
+                    L"\nCopy the tool and the firmware files to a folder on this computer's own disk and start "
+                    L"the tool from there.\nFirmware upgrade cancelled.");
+    return false;
+}
+
+// A queue that was never shared often has no share name at all (Windows adds
+// one only when the user shares it), and the tool does not invent one.
+bool shareNamePresent(const WCHAR *shareName)
+{
+    if (shareName[0] != L'\0')
+        return true;
+    showErrorNaming(L"The printer ", upgradeState.selectedQueue.printerName,
+                    L" has no share name.\nGive it a share name in the printer's properties (Sharing), then start "
+                    L"the upgrade again.\nFirmware upgrade cancelled.");
+    return false;
+}
+
 void refuseShareName(const WCHAR *shareName)
 {
-    // Room for a whole 255-character name next to the fixed text.
-    WCHAR text[2 * nameCapacity];
-    if (copyText(text, L"The share name ") && appendText(text, shareName) &&
-        appendText(text, L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled."))
-        showError(text);
-    else
-        showError(L"Firmware upgrade cancelled.");
+    showErrorNaming(L"The share name ", shareName,
+                    L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled.");
 }
 
 // Every command line of both stages, and the must-be-shared text that may
@@ -147,6 +191,22 @@ bool sendFile(const WCHAR *file, const WCHAR *shareName)
     return true;
 }
 
+// By its full path in the system folder: Windows looks for a bare program
+// name in the current directory too, and that is the firmware folder, often
+// Downloads, where anyone could have left a cmd.exe to run with the tool's
+// rights.
+DWORD interpreterPath(WCHAR (&path)[MAX_PATH])
+{
+    UINT length = GetSystemDirectoryW(path, ARRAYSIZE(path));
+    if (length == 0) {
+        DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_PATH_NOT_FOUND;
+    }
+    if (length >= ARRAYSIZE(path) || !appendText(path, L"\\cmd.exe"))
+        return ERROR_INSUFFICIENT_BUFFER;
+    return ERROR_SUCCESS;
+}
+
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
@@ -171,10 +231,14 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
 {
     // No verb, owner or directory: the interpreter inherits the tool's
     // current directory, where the firmware files are read from.
+    WCHAR interpreter[MAX_PATH];
+    DWORD pathError = interpreterPath(interpreter);
+    if (pathError != ERROR_SUCCESS)
+        return {false, pathError, 0};
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpFile = L"cmd.exe";
+    info.lpFile = interpreter;
     info.lpParameters = commandLine;
     info.nShow = SW_HIDE;
     if (!ShellExecuteExW(&info)) {
@@ -216,17 +280,22 @@ int runCopyCommand(const WCHAR *commandLine)
     return 0;
 }
 
+bool upgradeCanStart()
+{
+    const FirmwareKind kind = upgradeState.firmwareKind;
+    const WCHAR *shareName = copyShareName();
+    return currentFolderUsable() && firmwareFilesPresent(kind) && shareNamePresent(shareName) &&
+           shareNameUsable(kind, shareName);
+}
+
 int runFirstStage()
 {
     const FirmwareKind kind = upgradeState.firmwareKind;
     const WCHAR *shareName = copyShareName();
-    if (!firmwareFilesPresent(kind) || !shareNameUsable(kind, shareName))
-        return 0;
-
     if (!upgradeState.selectedQueue.isShared && !shareQueue()) {
         WCHAR text[nameCapacity];
         if (buildMustBeSharedText(text))
-            MessageBoxW(nullptr, text, L"Information", MB_ICONWARNING);
+            MessageBoxW(nullptr, text, L"Information", MB_ICONWARNING | boxPlacement);
         return 0;
     }
 
