@@ -89,7 +89,7 @@ void onOk(HWND window)
     upgradeState.transferRunning = 0;
     discardPendingInput();
     endFirmwareInFlight(window);
-    SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
+    showFinalText();
 }
 
 void onCancel(HWND window)
@@ -144,9 +144,22 @@ void onEndSession(bool ending)
         restoreSharingAtOnce();
 }
 
-}  // namespace
+// The run cannot go on after a C++ failure (a container that could not
+// grow, for example): say so, put back the sharing the tool added, and end.
+void onUnexpectedFailure(HWND window)
+{
+    upgradeState.transferRunning = 0;
+    upgradeState.stopWaitingOffered = 0;
+    KillTimer(window, IDT_REBOOT_WAIT);
+    MessageBoxW(nullptr, L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may not have been "
+                         L"updated completely.",
+                L"Firmware Upgrade Error", MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    if (restoreDue())
+        restoreSharing();
+    DestroyWindow(window);
+}
 
-INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+INT_PTR handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_INITDIALOG:
@@ -198,6 +211,20 @@ INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return TRUE;
     default:
         return FALSE;
+    }
+}
+
+}  // namespace
+
+// No exception may unwind into the dialog manager's frames, which are not
+// C++ and would be skipped or end the process.
+INT_PTR CALLBACK mainDialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    try {
+        return handleMessage(window, message, wParam, lParam);
+    } catch (...) {
+        onUnexpectedFailure(window);
+        return TRUE;
     }
 }
 

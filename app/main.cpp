@@ -4,16 +4,46 @@
 #include "identify/catalogue.h"
 
 #include <windows.h>
+#include <objbase.h>
+
+namespace {
+
+typedef BOOL WINAPI SetDefaultDllDirectoriesFunction(DWORD directoryFlags);
+
+// The tool often runs as an administrator from the folder the firmware was
+// unpacked in, often Downloads, where anyone can leave a DLL: the current
+// folder leaves the DLL search of the whole process, and where Windows has
+// SetDefaultDllDirectories (Windows 8 on, Windows 7 with KB2533623) the
+// search is the tool's folder and the system folder only. The device library
+// is loaded by its full path in any case.
+void hardenProcess()
+{
+    SetDllDirectoryW(L"");
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    auto *setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction *>(
+        reinterpret_cast<void (*)(void)>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefaultDllDirectories)
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+}
+
+}  // namespace
 
 // The tool reads nothing from its command line.
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    hardenProcess();
     // Two tools at once would both share the queue, and the first to finish
     // would unshare it under the other's copy.
     if (!claimSingleInstance())
         return 0;
+    // ShellExecuteExW may hand the start to shell extensions, which need COM
+    // on the calling thread; a failure leaves the start to work without.
+    HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     // Nothing builds the catalogue later, and the discovery matches against
     // it as soon as the dialog's start message is handled.
     buildModelCatalogue();
-    return runMainDialog(instance, showCommand);
+    int exitCode = runMainDialog(instance, showCommand);
+    if (SUCCEEDED(com))
+        CoUninitialize();
+    return exitCode;
 }

@@ -11,6 +11,7 @@
 #include "identify/discovery.h"
 #include "identify/queues.h"
 
+#include <cwchar>
 #include <utility>
 
 const WCHAR firmwareCopiedText[] =
@@ -43,9 +44,42 @@ const WCHAR confirmationWarning[] =
 // The share and port names are bounded by their own buffers, so the
 // confirmation always fits; this fails only if the fixed texts grow.
 static_assert((ARRAYSIZE(confirmationStart) - 1) + (ARRAYSIZE(confirmationPort) - 1) +
-                      (ARRAYSIZE(confirmationWarning) - 1) + 2 * (NameCapacity - 1) + 1 <=
-                  ConfirmationCapacity,
+                      (ARRAYSIZE(confirmationWarning) - 1) + 2 * (nameCapacity - 1) + 1 <=
+                  confirmationCapacity,
               "the confirmation text must always fit");
+
+const WCHAR stillSharedStart[] = L"\nThe printer ";
+const WCHAR stillSharedMiddle[] = L" is still shared as ";
+const WCHAR stillSharedEnd[] = L": the tool could not stop sharing it. Stop sharing it in the printer's properties.";
+
+// The device library's failure, named after the not-detected question: without
+// it a missing or 32-bit/64-bit mismatched library would look like a cable
+// that is not plugged in, for ever.
+void composeNotDetectedBox(WCHAR (&text)[confirmationCapacity])
+{
+    const DWORD error = upgradeState.libraryError;
+    if (!copyText(text, notDetectedBoxText) || error == ERROR_SUCCESS)
+        return;
+    WCHAR reason[nameCapacity] = L"";
+    DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  reason, ARRAYSIZE(reason), nullptr);
+    // The system's texts end in a full stop and a line break. Some have
+    // inserts ("%1 is not a valid Win32 application." for 193) that would
+    // show as they are: then the number alone.
+    while (length > 0 && std::wcschr(L"\r\n .", reason[length - 1]) != nullptr)
+        reason[--length] = L'\0';
+    if (std::wcschr(reason, L'%') != nullptr)
+        length = 0;
+    WCHAR number[32];
+    bool composed = appendText(text, L"\n\nThe device library vxprobe.dll could not be loaded") &&
+                    (length == 0 || (appendText(text, L": ") && appendText(text, reason))) &&
+                    SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" (error %lu).",
+                                               static_cast<unsigned long>(error))) &&
+                    appendText(text, number);
+    // Without the line the box still asks the question it always asked.
+    if (!composed)
+        copyText(text, notDetectedBoxText);
+}
 
 const DWORD pauseBeforeAttempt = 5000;
 const DWORD pauseAfterFailedAttempt = 1000;
@@ -61,7 +95,9 @@ bool searchForPrinter(HWND dialog)
             return true;
 
         SetWindowTextW(upgradeState.statusText, notDetectedText);
-        int answer = MessageBoxW(dialog, notDetectedBoxText, L"Error", MB_OKCANCEL | MB_ICONWARNING);
+        WCHAR boxText[confirmationCapacity];
+        composeNotDetectedBox(boxText);
+        int answer = MessageBoxW(dialog, boxText, L"Error", MB_OKCANCEL | MB_ICONWARNING);
         // Only Ok means "search again". A box that could not be shown, or a
         // window that was closed while the box was open, must not leave an
         // invisible process searching for ever.
@@ -74,7 +110,7 @@ bool searchForPrinter(HWND dialog)
     }
 }
 
-bool composeConfirmation(WCHAR (&text)[ConfirmationCapacity])
+bool composeConfirmation(WCHAR (&text)[confirmationCapacity])
 {
     return copyText(text, confirmationStart) && appendText(text, upgradeState.targetShareName) &&
            appendText(text, confirmationPort) && appendText(text, upgradeState.portName) &&
@@ -84,14 +120,8 @@ bool composeConfirmation(WCHAR (&text)[ConfirmationCapacity])
 // True when the user has agreed to the upgrade of the queue they were shown.
 bool confirmUpgrade(HWND dialog)
 {
-    // The queue named here must be the one that is shared, restored and
-    // copied to. The lookup leaves the last queue on the port in
-    // selectedQueue, and sharing works on that one, so the share name comes
-    // from it too (not from the first queue found): with several queues on
-    // the port, none of them shared, the copies would otherwise go to a
-    // share that does not exist.
-    WCHAR text[ConfirmationCapacity];
-    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !composeConfirmation(text))
+    WCHAR text[confirmationCapacity];
+    if (!composeConfirmation(text))
         return false;
     SetWindowTextW(upgradeState.statusText, text);
 
@@ -112,6 +142,18 @@ void runUpgradeSequence(HWND dialog)
     if (upgradeState.foundQueues.empty()) {
         SetWindowTextW(upgradeState.statusText, noQueueText);
         MessageBoxW(dialog, noQueueBoxText, L"Error", MB_OK | MB_ICONWARNING);
+        DestroyWindow(dialog);  // nothing has been shared yet
+        return;
+    }
+
+    // The queue named in the confirmation must be the one that is shared,
+    // restored and copied to. The lookup leaves the last queue on the port
+    // in selectedQueue, and sharing works on that one, so the share name
+    // comes from it too (not from the first queue found): with several
+    // queues on the port, none of them shared, the copies would otherwise go
+    // to a share that does not exist. Everything that can be checked without
+    // changing anything is checked before the user is asked.
+    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !upgradeCanStart()) {
         DestroyWindow(dialog);  // nothing has been shared yet
         return;
     }
@@ -146,5 +188,17 @@ void runUpgradeSequence(HWND dialog)
     if (upgradeState.firmwareKind == FirmwareDiskStaged)
         return;
     endFirmwareInFlight(dialog);
-    SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
+    showFinalText();
+}
+
+void showFinalText()
+{
+    WCHAR text[confirmationCapacity];
+    if (!upgradeState.sharingLeft || !copyText(text, firmwareCopiedText) || !appendText(text, stillSharedStart) ||
+        !appendText(text, upgradeState.selectedQueue.printerName) || !appendText(text, stillSharedMiddle) ||
+        !appendText(text, upgradeState.targetShareName) || !appendText(text, stillSharedEnd)) {
+        SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
+        return;
+    }
+    SetWindowTextW(upgradeState.statusText, text);
 }

@@ -16,18 +16,18 @@ enum : FirmwareKind {
 };
 
 // Capacities in characters, terminator included.
-constexpr size_t NameCapacity = 256;          // names, paths, command lines, messages
-constexpr size_t ComputerNameCapacity = 16;   // MAX_COMPUTERNAME_LENGTH + 1
-constexpr size_t ConfirmationCapacity = 1000;
+constexpr size_t nameCapacity = 256;          // names, paths, command lines, messages
+constexpr size_t computerNameCapacity = 16;   // MAX_COMPUTERNAME_LENGTH + 1
+constexpr size_t confirmationCapacity = 1000;
 
 // A snapshot of one spooler queue, taken when the queues were enumerated.
 // Sharing or unsharing the queue later does not update it, so isShared keeps
 // telling whether the queue was shared before the run.
 struct PrintQueueRecord {
-    WCHAR driverName[NameCapacity];
-    WCHAR printerName[NameCapacity];
-    WCHAR portName[NameCapacity];
-    WCHAR shareName[NameCapacity];
+    WCHAR driverName[nameCapacity];
+    WCHAR printerName[nameCapacity];
+    WCHAR portName[nameCapacity];
+    WCHAR shareName[nameCapacity];
     int isShared;  // nonzero when the queue carried PRINTER_ATTRIBUTE_SHARED
 };
 
@@ -36,14 +36,18 @@ struct UpgradeState {
     HWND mainDialog = nullptr;
     HWND statusText = nullptr;
     HWND detailText = nullptr;
-    WCHAR computerName[ComputerNameCapacity] = L"";
+    WCHAR computerName[computerNameCapacity] = L"";
     int startPosted = 0;
-    WCHAR portName[NameCapacity] = L"USB001";
+    WCHAR portName[nameCapacity] = L"USB001";
     FirmwareKind firmwareKind = FirmwareNone;
+    DWORD libraryError = 0;  // why the last search could not load the device library; 0 when it could
     std::vector<PrintQueueRecord> foundQueues;
     PrintQueueRecord selectedQueue = {};
-    WCHAR targetShareName[NameCapacity] = L"";
+    WCHAR targetShareName[nameCapacity] = L"";
     int sharedByTool = 0;
+    // Nonzero once putting back the sharing that the tool added has failed
+    // (the queue could not be opened or read, or the write was refused).
+    int sharingLeft = 0;
     int upgradeFinished = 0;
     // Nonzero while a transfer stage runs. Its message boxes have no owner,
     // so their modal loops still deliver Ok, Cancel and close to the dialog;

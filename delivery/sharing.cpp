@@ -74,7 +74,7 @@ const WCHAR waitingForPrinterLine[] =
 void offerToStopWaiting()
 {
     upgradeState.stopWaitingOffered = 1;
-    WCHAR text[ConfirmationCapacity] = L"";
+    WCHAR text[confirmationCapacity] = L"";
     GetWindowTextW(upgradeState.statusText, text, ARRAYSIZE(text));
     if (!appendText(text, waitingForPrinterLine))
         copyText(text, waitingForPrinterLine + 1);
@@ -86,7 +86,8 @@ void unshare(QueueSettings &settings)
     settings.info()->Attributes &= ~static_cast<DWORD>(PRINTER_ATTRIBUTE_SHARED);
     // A refused write is not retried: sharedByTool drops to 0 either way, so
     // no later close path blocks on the queue again.
-    settings.write();
+    if (settings.write())
+        upgradeState.sharingLeft = 0;
     upgradeState.sharedByTool = 0;
 }
 
@@ -109,13 +110,18 @@ int shareQueue()
 void restoreSharing()
 {
     QueueSettings settings;
-    // Any failure before the write leaves sharedByTool at 1, so the next
-    // close path tries again.
+    // Until the write below succeeds the queue is still shared, and the final
+    // text says so. Any failure before the write leaves sharedByTool at 1, so
+    // the next close path tries again.
+    upgradeState.sharingLeft = 1;
     if (!openQueueSettings(settings))
         return;
 
-    // The printer is still reading the firmware from the share while jobs
-    // are queued; unsharing now would cut the transfer off.
+    // The copies have ended by now and their jobs sit in this computer's
+    // spooler, which feeds them to the printer without the share. The wait
+    // is so that the write below, which puts back every level-2 setting of
+    // the queue and not only the shared bit, does not change the queue while
+    // the printer is still taking the firmware from it.
     DWORD fewestJobs = settings.info()->cJobs;
     int pollsWithoutProgress = 0;
     bool readFailed = false;

@@ -5,7 +5,8 @@
 int shareQueue();
 
 // Waits until the queue holds no jobs, then clears the shared attribute.
-// Callers test restoreDue() first. When the jobs have not moved for a minute
+// Callers test restoreDue() first. upgradeState.sharingLeft is 1 afterwards
+// when the queue is still shared. When the jobs have not moved for a minute
 // the user may stop the wait; the queue is then unshared at once and the
 // main dialog destroyed.
 void restoreSharing();

@@ -17,41 +17,41 @@ const WCHAR copyingText[] = L"Copying Firmware files to printer, do not switch p
 
 namespace {
 
-const WCHAR DiskFileText[] =
+const WCHAR diskFileText[] =
     L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.\n"
     L"Please wait while printer is upgrading disk file.";
-const WCHAR ErrorCaption[] = L"Firmware Upgrade Error";
+const WCHAR errorCaption[] = L"Firmware Upgrade Error";
 
-const WCHAR BaseFirmware[] = L"VX350_A.05.01.fmw";
-const WCHAR Plot355Firmware[] = L"VX355KPLOT_A.04.02.fmw";
-const WCHAR Plot350Firmware[] = L"VX350KPLOT_A.04.02.fmw";
-const WCHAR DiskFirmware[] = L"VX650DISK_A.04.02.fmw";
-const WCHAR PostScriptFirmware[] = L"VX650PS_A.04.02.fmw";
+const WCHAR baseFirmware[] = L"VX350_A.05.01.fmw";
+const WCHAR plot355Firmware[] = L"VX355KPLOT_A.04.02.fmw";
+const WCHAR plot350Firmware[] = L"VX350KPLOT_A.04.02.fmw";
+const WCHAR diskFirmware[] = L"VX650DISK_A.04.02.fmw";
+const WCHAR postScriptFirmware[] = L"VX650PS_A.04.02.fmw";
 
-const UINT RebootWaitTickMs = 1800;
+const UINT rebootWaitTickMs = 1800;
 
 // In sending order; every upgrade ends with the base firmware.
 std::vector<const WCHAR *> firstStageFiles(FirmwareKind kind)
 {
     switch (kind) {
     case FirmwarePlotLanguage:
-        return {Plot355Firmware, Plot350Firmware, BaseFirmware};
+        return {plot355Firmware, plot350Firmware, baseFirmware};
     case FirmwareDiskStaged:
-        return {DiskFirmware};
+        return {diskFirmware};
     default:
-        return {BaseFirmware};
+        return {baseFirmware};
     }
 }
 
 // Sent after the printer's reboot, for the disk-staged models only.
-const WCHAR *const SecondStageFiles[] = {PostScriptFirmware, BaseFirmware};
+const WCHAR *const secondStageFiles[] = {postScriptFirmware, baseFirmware};
 
 // Every file that an upgrade of this kind sends, in both stages.
 std::vector<const WCHAR *> allFiles(FirmwareKind kind)
 {
     std::vector<const WCHAR *> files = firstStageFiles(kind);
     if (kind == FirmwareDiskStaged)
-        files.insert(files.end(), std::begin(SecondStageFiles), std::end(SecondStageFiles));
+        files.insert(files.end(), std::begin(secondStageFiles), std::end(secondStageFiles));
     return files;
 }
 
@@ -63,12 +63,28 @@ const WCHAR *copyShareName()
     return queue.isShared ? queue.shareName : upgradeState.targetShareName;
 }
 
+// The boxes have no owner, so their modal loops would still let a click
+// bring the dialog in front of them; task-modal keeps the dialog disabled
+// meanwhile and the box on top.
+const UINT boxPlacement = MB_TASKMODAL | MB_SETFOREGROUND;
+
 void showError(const WCHAR *text)
 {
-    MessageBoxW(nullptr, text, ErrorCaption, MB_ICONERROR);
+    MessageBoxW(nullptr, text, errorCaption, MB_ICONERROR | boxPlacement);
 }
 
-bool buildMustBeSharedText(WCHAR (&text)[NameCapacity])
+// "<start><name><end>"; room for a whole path or 255-character name next to
+// the fixed text.
+void showErrorNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end)
+{
+    WCHAR text[2 * nameCapacity];
+    if (copyText(text, start) && appendText(text, name) && appendText(text, end))
+        showError(text);
+    else
+        showError(L"Firmware upgrade cancelled.");
+}
+
+bool buildMustBeSharedText(WCHAR (&text)[nameCapacity])
 {
     return copyText(text, L"In order to continue with upgrade, the printer <") &&
            appendText(text, upgradeState.targetShareName) && appendText(text, L"> must be shared");
@@ -76,33 +92,61 @@ bool buildMustBeSharedText(WCHAR (&text)[NameCapacity])
 
 // The COPY reads the files by relative name, so they must be in the current
 // directory. Checking them all up front keeps a missing second-stage file
-// from leaving the printer half upgraded.
+// from leaving the printer half upgraded. An empty file would go out as an
+// empty job and the upgrade would be reported as done.
 bool firmwareFilesPresent(FirmwareKind kind)
 {
     for (const WCHAR *file : allFiles(kind)) {
-        DWORD attributes = GetFileAttributesW(file);
-        if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-            continue;
-        WCHAR text[NameCapacity];
-        if (copyText(text, L"Firmware file ") && appendText(text, file) &&
-            appendText(text, L" was not found in the tool's folder.\nFirmware upgrade cancelled."))
-            showError(text);
-        else
-            showError(L"Firmware upgrade cancelled.");
-        return false;
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (!GetFileAttributesExW(file, GetFileExInfoStandard, &data) ||
+            (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            showErrorNaming(L"Firmware file ", file,
+                            L" was not found in the tool's folder.\nFirmware upgrade cancelled.");
+            return false;
+        }
+        if (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) {
+            showErrorNaming(L"Firmware file ", file, L" is empty.\nFirmware upgrade cancelled.");
+            return false;
+        }
     }
     return true;
 }
 
+// cmd.exe cannot use a network path as its current directory: it starts in
+// the Windows folder instead, where the relative names of the copies find
+// nothing, and the queue would already be shared by then. Refusing keeps the
+// command lines as they are; full paths would have to carry the folder's own
+// % and ! characters past the interpreter.
+bool currentFolderUsable()
+{
+    WCHAR folder[MAX_PATH];
+    DWORD length = GetCurrentDirectoryW(ARRAYSIZE(folder), folder);
+    if (length != 0 && length < ARRAYSIZE(folder) && !(folder[0] == L'\\' && folder[1] == L'\\'))
+        return true;
+    if (length == 0 || length >= ARRAYSIZE(folder))
+        folder[0] = L'\0';
+    showErrorNaming(L"The firmware files cannot be sent from this folder:\n", folder,
+                    L"\nCopy the tool and the firmware files to a folder on this computer's own disk and start "
+                    L"the tool from there.\nFirmware upgrade cancelled.");
+    return false;
+}
+
+// A queue that was never shared often has no share name at all (Windows adds
+// one only when the user shares it), and the tool does not invent one.
+bool shareNamePresent(const WCHAR *shareName)
+{
+    if (shareName[0] != L'\0')
+        return true;
+    showErrorNaming(L"The printer ", upgradeState.selectedQueue.printerName,
+                    L" has no share name.\nGive it a share name in the printer's properties (Sharing), then start "
+                    L"the upgrade again.\nFirmware upgrade cancelled.");
+    return false;
+}
+
 void refuseShareName(const WCHAR *shareName)
 {
-    // Room for a whole 255-character name next to the fixed text.
-    WCHAR text[2 * NameCapacity];
-    if (copyText(text, L"The share name ") && appendText(text, shareName) &&
-        appendText(text, L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled."))
-        showError(text);
-    else
-        showError(L"Firmware upgrade cancelled.");
+    showErrorNaming(L"The share name ", shareName,
+                    L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled.");
 }
 
 // Every command line of both stages, and the must-be-shared text that may
@@ -111,11 +155,11 @@ bool shareNameUsable(FirmwareKind kind, const WCHAR *shareName)
 {
     bool usable = true;
     for (const WCHAR *file : allFiles(kind)) {
-        WCHAR commandLine[NameCapacity];
+        WCHAR commandLine[nameCapacity];
         usable = usable && buildCopyCommandLine(commandLine, file, shareName);
     }
     if (!upgradeState.selectedQueue.isShared) {
-        WCHAR text[NameCapacity];
+        WCHAR text[nameCapacity];
         usable = usable && buildMustBeSharedText(text);
     }
     if (!usable)
@@ -135,7 +179,7 @@ void abandonUpgrade()
 // False after the failed-copy handling.
 bool sendFile(const WCHAR *file, const WCHAR *shareName)
 {
-    WCHAR commandLine[NameCapacity];
+    WCHAR commandLine[nameCapacity];
     if (!buildCopyCommandLine(commandLine, file, shareName)) {
         refuseShareName(shareName);
         abandonUpgrade();
@@ -148,20 +192,36 @@ bool sendFile(const WCHAR *file, const WCHAR *shareName)
     return true;
 }
 
+// By its full path in the system folder: Windows looks for a bare program
+// name in the current directory too, and that is the firmware folder, often
+// Downloads, where anyone could have left a cmd.exe to run with the tool's
+// rights.
+DWORD interpreterPath(WCHAR (&path)[MAX_PATH])
+{
+    UINT length = GetSystemDirectoryW(path, ARRAYSIZE(path));
+    if (length == 0) {
+        DWORD error = GetLastError();
+        return error != ERROR_SUCCESS ? error : ERROR_PATH_NOT_FOUND;
+    }
+    if (length >= ARRAYSIZE(path) || !appendText(path, L"\\cmd.exe"))
+        return ERROR_INSUFFICIENT_BUFFER;
+    return ERROR_SUCCESS;
+}
+
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
 
 }  // namespace
 
-bool buildCopyCommandLine(WCHAR (&commandLine)[NameCapacity], const WCHAR *fileName, const WCHAR *shareName)
+bool buildCopyCommandLine(WCHAR (&commandLine)[nameCapacity], const WCHAR *fileName, const WCHAR *shareName)
 {
     // The interpreter expands %...% (and !...! under delayed expansion) even
     // inside double quotes. & | < > ^ and blanks are harmless only because
     // the destination is quoted, so a quote of its own is refused too.
     if (shareName[0] == L'\0' || std::wcspbrk(shareName, L"%!\"") != nullptr)
         return false;
-    WCHAR destination[NameCapacity];
+    WCHAR destination[nameCapacity];
     return copyText(destination, L"\"\\\\") && appendText(destination, upgradeState.computerName) &&
            appendText(destination, L"\\") && appendText(destination, shareName) && appendText(destination, L"\"") &&
            copyText(commandLine, L"/C COPY /B ") && appendText(commandLine, fileName) &&
@@ -172,10 +232,14 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
 {
     // No verb, owner or directory: the interpreter inherits the tool's
     // current directory, where the firmware files are read from.
+    WCHAR interpreter[MAX_PATH];
+    DWORD pathError = interpreterPath(interpreter);
+    if (pathError != ERROR_SUCCESS)
+        return {false, pathError, 0};
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
-    info.lpFile = L"cmd.exe";
+    info.lpFile = interpreter;
     info.lpParameters = commandLine;
     info.nShow = SW_HIDE;
     if (!ShellExecuteExW(&info)) {
@@ -208,7 +272,7 @@ int runCopyCommand(const WCHAR *commandLine)
     if (outcome.finished && outcome.exitCode == 0)
         return 1;
     DWORD number = outcome.finished ? outcome.exitCode : outcome.error;
-    WCHAR text[NameCapacity];
+    WCHAR text[nameCapacity];
     if (SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text),
                                    L"Error %d copying Firmware files to printer!\nFirmware upgrade cancelled.",
                                    static_cast<int>(number))))
@@ -218,21 +282,26 @@ int runCopyCommand(const WCHAR *commandLine)
     return 0;
 }
 
+bool upgradeCanStart()
+{
+    const FirmwareKind kind = upgradeState.firmwareKind;
+    const WCHAR *shareName = copyShareName();
+    return currentFolderUsable() && firmwareFilesPresent(kind) && shareNamePresent(shareName) &&
+           shareNameUsable(kind, shareName);
+}
+
 int runFirstStage()
 {
     const FirmwareKind kind = upgradeState.firmwareKind;
     const WCHAR *shareName = copyShareName();
-    if (!firmwareFilesPresent(kind) || !shareNameUsable(kind, shareName))
-        return 0;
-
     if (!upgradeState.selectedQueue.isShared && !shareQueue()) {
-        WCHAR text[NameCapacity];
+        WCHAR text[nameCapacity];
         if (buildMustBeSharedText(text))
-            MessageBoxW(nullptr, text, L"Information", MB_ICONWARNING);
+            MessageBoxW(nullptr, text, L"Information", MB_ICONWARNING | boxPlacement);
         return 0;
     }
 
-    SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? DiskFileText : copyingText);
+    SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? diskFileText : copyingText);
     for (const WCHAR *file : firstStageFiles(kind))
         if (!sendFile(file, shareName))
             return 0;
@@ -248,7 +317,7 @@ int runFirstStage()
         // watches now.
         SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(bar), TRUE);
         EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-        SetTimer(dialog, IDT_REBOOT_WAIT, RebootWaitTickMs, nullptr);
+        SetTimer(dialog, IDT_REBOOT_WAIT, rebootWaitTickMs, nullptr);
         upgradeState.upgradeFinished = 0;
         return 1;
     }
@@ -260,7 +329,7 @@ int runFirstStage()
 void runSecondStage()
 {
     const WCHAR *shareName = copyShareName();
-    for (const WCHAR *file : SecondStageFiles)
+    for (const WCHAR *file : secondStageFiles)
         if (!sendFile(file, shareName))
             return;
     upgradeState.upgradeFinished = 1;

@@ -15,7 +15,7 @@
 
 // The attribute type whose value names the spooler port the device is on,
 // such as "USB001".
-constexpr uint32_t PortNameAttribute = 9;
+constexpr uint32_t portNameAttribute = 9;
 
 struct DeviceAttribute {
     uint32_t type;
@@ -78,5 +78,5 @@ static_assert(sizeof(DeviceAttribute) == 12 && offsetof(DeviceAttribute, value) 
 typedef int32_t WINAPI GetDevicesFunction(DeviceList *list, int32_t scope, int32_t detail);
 typedef int32_t WINAPI ReleaseDevicesFunction(DeviceList *list);
 
-constexpr char GetDevicesName[] = "VXPROBE_GetDevices";
-constexpr char ReleaseDevicesName[] = "VXPROBE_ReleaseDevices";
+constexpr char getDevicesName[] = "VXPROBE_GetDevices";
+constexpr char releaseDevicesName[] = "VXPROBE_ReleaseDevices";

@@ -5,4 +5,6 @@
 
 // Returns 1 when a device whose model matches the catalogue reported a port;
 // upgradeState.portName then holds it. Matches set firmwareKind on the way.
+// Sets upgradeState.libraryError: 0 when the device library was loaded, the
+// Windows error otherwise.
 int detectPrinter();

@@ -9,12 +9,12 @@
 
 namespace {
 
-const DWORD EnumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
+const DWORD enumFlags = PRINTER_ENUM_LOCAL | PRINTER_ENUM_CONNECTIONS;
 
 // A null source leaves the field empty. A name that does not fit fails: a
 // shortened queue name cannot be opened and a shortened share or port would
 // address something else.
-bool copyName(WCHAR (&field)[NameCapacity], const WCHAR *source)
+bool copyName(WCHAR (&field)[nameCapacity], const WCHAR *source)
 {
     return source == nullptr || SUCCEEDED(StringCchCopyW(field, ARRAYSIZE(field), source));
 }
@@ -37,7 +37,7 @@ std::vector<PrintQueueRecord> findPrintQueues()
 
     DWORD needed = 0;
     DWORD returned = 0;
-    if (!EnumPrintersW(EnumFlags, nullptr, 2, nullptr, 0, &needed, &returned)) {
+    if (!EnumPrintersW(enumFlags, nullptr, 2, nullptr, 0, &needed, &returned)) {
         DWORD error = GetLastError();
         if (error != ERROR_INSUFFICIENT_BUFFER)
             return found;
@@ -52,7 +52,7 @@ std::vector<PrintQueueRecord> findPrintQueues()
     // One attempt only: queues added since the probe make this call fail,
     // and the caller reports that as a missing queue.
     DWORD size = needed;
-    if (!EnumPrintersW(EnumFlags, nullptr, 2, buffer.get(), size, &needed, &returned) || returned == 0)
+    if (!EnumPrintersW(enumFlags, nullptr, 2, buffer.get(), size, &needed, &returned) || returned == 0)
         return found;
     if (returned > size / sizeof(PRINTER_INFO_2W))
         returned = size / sizeof(PRINTER_INFO_2W);
@@ -63,6 +63,11 @@ std::vector<PrintQueueRecord> findPrintQueues()
     for (DWORD i = 0; i < returned; ++i) {
         const PRINTER_INFO_2W &info = queues[i];
         if (info.pPortName == nullptr || std::wcsstr(info.pPortName, upgradeState.portName) == nullptr)
+            continue;
+        // A connection to a print server's queue reports the server's port,
+        // so a server's USB001 matches too; it can neither be shared here nor
+        // reached through this computer's name.
+        if ((info.Attributes & PRINTER_ATTRIBUTE_NETWORK) || (info.pServerName && info.pServerName[0] != L'\0'))
             continue;
         PrintQueueRecord record;
         if (!fillRecord(info, record))

@@ -5,7 +5,8 @@
 
 #include <vector>
 
-// The local and connected queues whose port text contains
-// upgradeState.portName, in the spooler's order; the last one is also left in
-// upgradeState.selectedQueue. Empty when none does or the spooler fails.
+// The local queues whose port text contains upgradeState.portName, in the
+// spooler's order (printer connections are passed over); the last one is also
+// left in upgradeState.selectedQueue. Empty when none does or the spooler
+// fails.
 std::vector<PrintQueueRecord> findPrintQueues();

@@ -25,9 +25,9 @@
 
 namespace {
 
-const int32_t Success = 0;
-const int32_t UnreadableFile = 2;
-const int32_t OutOfMemory = 8;
+const int32_t success = 0;
+const int32_t unreadableFile = 2;
+const int32_t outOfMemory = 8;
 
 HMODULE thisModule = nullptr;
 
@@ -105,10 +105,10 @@ bool addAttribute(std::vector<Device> &devices, uint32_t type, const std::string
     return true;
 }
 
-// Returns Success, the code of a fail directive, or UnreadableFile.
+// Returns success, the code of a fail directive, or unreadableFile.
 int32_t parse(const std::string &text, std::vector<Device> &devices)
 {
-    int32_t failCode = Success;
+    int32_t failCode = success;
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -128,7 +128,7 @@ int32_t parse(const std::string &text, std::vector<Device> &devices)
         std::string rest;
         if (directive(line, "device", rest)) {
             if (!trimEnd(rest).empty())
-                return UnreadableFile;
+                return unreadableFile;
             devices.emplace_back();
         } else if (directive(line, "record", rest)) {
             if (devices.empty())
@@ -140,20 +140,20 @@ int32_t parse(const std::string &text, std::vector<Device> &devices)
                 ++blank;
             long long type = 0;
             if (!parseNumber(rest.substr(0, blank), 0, UINT32_MAX, type))
-                return UnreadableFile;
+                return unreadableFile;
             rest = blank < rest.size() ? rest.substr(blank + 1) : std::string();
             if (!addAttribute(devices, static_cast<uint32_t>(type), rest))
-                return UnreadableFile;
+                return unreadableFile;
         } else if (directive(line, "port", rest)) {
-            if (!addAttribute(devices, PortNameAttribute, rest))
-                return UnreadableFile;
+            if (!addAttribute(devices, portNameAttribute, rest))
+                return unreadableFile;
         } else if (directive(line, "fail", rest)) {
             long long code = 0;
             if (!parseNumber(trimEnd(rest), INT32_MIN, INT32_MAX, code) || code == 0)
-                return UnreadableFile;
+                return unreadableFile;
             failCode = static_cast<int32_t>(code);
         } else {
-            return UnreadableFile;
+            return unreadableFile;
         }
     }
     return failCode;
@@ -174,24 +174,24 @@ bool devicesFilePath(std::wstring &path)
     return true;
 }
 
-// Success with an empty text when there is no file.
+// success with an empty text when there is no file.
 int32_t readDevicesFile(std::string &text)
 {
     std::wstring path;
     if (!devicesFilePath(path))
-        return UnreadableFile;
+        return unreadableFile;
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
-        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Success : UnreadableFile;
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? success : unreadableFile;
     }
-    int32_t status = Success;
+    int32_t status = success;
     char chunk[4096];
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(file, chunk, sizeof chunk, &read, nullptr)) {
-            status = UnreadableFile;
+            status = unreadableFile;
             break;
         }
         if (read == 0)
@@ -199,7 +199,7 @@ int32_t readDevicesFile(std::string &text)
         text.append(chunk, read);
         // A device description is a few lines; anything this large is not one.
         if (text.size() > (1u << 20)) {
-            status = UnreadableFile;
+            status = unreadableFile;
             break;
         }
     }
@@ -219,7 +219,7 @@ size_t roundUp(size_t size)
 int32_t handOut(const std::vector<Device> &devices, DeviceList &list)
 {
     if (devices.empty())
-        return Success;
+        return success;
     size_t recordCount = 0, attributeCount = 0, textBytes = 0;
     for (const Device &device : devices) {
         recordCount += device.size();
@@ -236,7 +236,7 @@ int32_t handOut(const std::vector<Device> &devices, DeviceList &list)
     BYTE *block = static_cast<BYTE *>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, entriesBytes + recordsBytes + attributesBytes + textBytes));
     if (block == nullptr)
-        return OutOfMemory;
+        return outOfMemory;
 
     auto *entry = reinterpret_cast<DeviceEntry *>(block);
     auto *record = reinterpret_cast<DeviceRecord *>(block + entriesBytes);
@@ -266,7 +266,7 @@ int32_t handOut(const std::vector<Device> &devices, DeviceList &list)
     }
     list.devices = reinterpret_cast<DeviceEntry *>(block);
     list.deviceCount = static_cast<uint32_t>(devices.size());
-    return Success;
+    return success;
 }
 
 }  // namespace
@@ -277,7 +277,7 @@ extern "C" ReleaseDevicesFunction VXPROBE_ReleaseDevices;
 extern "C" int32_t WINAPI VXPROBE_GetDevices(DeviceList *list, int32_t /*scope*/, int32_t /*detail*/)
 {
     if (list == nullptr)
-        return UnreadableFile;
+        return unreadableFile;
     // Only the two fields this library owns are written; a failed call hands
     // out nothing, so the release that follows it has nothing to free.
     list->devices = nullptr;
@@ -286,15 +286,15 @@ extern "C" int32_t WINAPI VXPROBE_GetDevices(DeviceList *list, int32_t /*scope*/
         std::string text;
         int32_t status = readDevicesFile(text);
         std::vector<Device> devices;
-        if (status == Success)
+        if (status == success)
             status = parse(text, devices);
-        if (status == Success)
+        if (status == success)
             status = handOut(devices, *list);
         return status;
     } catch (const std::bad_alloc &) {
-        return OutOfMemory;
+        return outOfMemory;
     } catch (...) {
-        return UnreadableFile;
+        return unreadableFile;
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <new>
 
 namespace {
 
@@ -217,6 +218,29 @@ TEST_F(AppTest, EscapeTriesARestoreThatStoppedShortOnceMore)
     EXPECT_EQ(fakeWorld.openedNames.size(), 2u);
     EXPECT_EQ(upgradeState.sharedByTool, 1);
     EXPECT_FALSE(IsWindow(dialog));
+}
+
+// A failure deep inside a copy (here an allocation) ends the run through
+// the dialog procedure, with a box, the sharing put back and no window left.
+TEST_F(AppTest, AnExceptionInsideARunEndsItWithABoxAndUnshares)
+{
+    connectPrinter();
+    provideFirmwareFiles();
+    ASSERT_NE(createDialog(), nullptr);
+    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+    fakeWorld.processScripts = {ProcessScript{}};
+    fakeWorld.processScripts[0].onRun = [] { throw std::bad_alloc(); };
+
+    EXPECT_EQ(mainDialogProc(dialog, WM_APP, 0, 0), TRUE);
+    ASSERT_EQ(fakeWorld.boxes.size(), 2u);
+    EXPECT_EQ(fakeWorld.boxes[1].caption, L"Firmware Upgrade Error");
+    EXPECT_EQ(fakeWorld.boxes[1].text, L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may "
+                                       L"not have been updated completely.");
+    EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+    EXPECT_EQ(fakeWorld.writes.size(), 2u) << "shared, then unshared";
+    EXPECT_EQ(upgradeState.transferRunning, 0);
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_TRUE(takeQuit());
 }
 
 TEST_F(AppTest, OtherCommandsChangeNothing)

@@ -242,6 +242,22 @@ TEST_F(Sequence, DiskStagedUpgradeWaitsForTheRebootBetweenItsStages)
     EXPECT_FALSE(IsWindow(dialog));
 }
 
+// The success text alone would tell the user that nothing is left to do.
+TEST_F(Sequence, SharingThatCouldNotBePutBackIsNamedInTheFinalText)
+{
+    const std::wstring stillShared =
+        std::wstring(firmwareCopiedText) + L"\nThe printer Vellumax 650 is still shared as VX650: the tool could not "
+                                           L"stop sharing it. Stop sharing it in the printer's properties.";
+    connectPrinter("Tarnell Vellumax 350");
+    fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+    fakeWorld.processScripts = {ProcessScript{}};
+    // The copy has gone out; the unshare write is refused.
+    fakeWorld.processScripts[0].onRun = [] { fakeWorld.setFails = true; };
+    answerBoxes({IDOK});
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(text(IDC_STATUS_TEXT), stillShared);
+}
+
 // The stage's own boxes have no owner: their modal loops deliver the dialog's
 // input. For a disk-staged printer an Ok there would start the second stage
 // inside the first.

@@ -192,34 +192,34 @@ TEST_F(RealInterpreter, TheFirmwareArrivesOnTheShareByteForByte)
     EXPECT_TRUE(received == firmware);
 }
 
-// The message box of a failed copy, answered from inside its own modal loop.
+// The message box of a failed copy, answered from inside its own modal loop
+// once it has set its text up. A task-modal box is not always activated under
+// Wine, so the hook watches the end of its WM_INITDIALOG instead.
 std::wstring shownText;
 
 LRESULT CALLBACK answerBox(int code, WPARAM wParam, LPARAM lParam)
 {
-    // Wine also reports activations of windows that are already gone; only
-    // the box itself has the dialog class.
+    const auto *call = reinterpret_cast<const CWPRETSTRUCT *>(lParam);
     WCHAR className[16] = L"";
-    HWND box = reinterpret_cast<HWND>(wParam);
-    if (code == HCBT_ACTIVATE && GetClassNameW(box, className, ARRAYSIZE(className)) &&
-        std::wstring(className) == L"#32770") {
+    if (code == HC_ACTION && call->message == WM_INITDIALOG &&
+        GetClassNameW(call->hwnd, className, ARRAYSIZE(className)) && std::wstring(className) == L"#32770") {
         WCHAR text[512] = L"";
-        GetDlgItemTextW(box, 0xFFFF, text, ARRAYSIZE(text));
+        GetDlgItemTextW(call->hwnd, 0xFFFF, text, ARRAYSIZE(text));
         shownText = text;
-        PostMessageW(box, WM_COMMAND, IDOK, 0);
+        PostMessageW(call->hwnd, WM_COMMAND, IDOK, 0);
     }
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 TEST_F(RealInterpreter, ACopyOfAMissingFileIsReportedWithTheInterpretersExitCode)
 {
-    WCHAR commandLine[NameCapacity];
+    WCHAR commandLine[nameCapacity];
     ASSERT_TRUE(buildCopyCommandLine(commandLine, L"VX350_A.05.01.fmw", Share));
     CommandOutcome outcome = runHiddenCommand(commandLine);
     ASSERT_TRUE(outcome.finished);
     EXPECT_NE(outcome.exitCode, 0u);
 
-    HHOOK hook = SetWindowsHookExW(WH_CBT, answerBox, nullptr, GetCurrentThreadId());
+    HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, answerBox, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     shownText.clear();
     EXPECT_EQ(runCopyCommand(commandLine), 0);

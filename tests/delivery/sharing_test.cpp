@@ -125,6 +125,7 @@ TEST_F(QueueSharing, RestoringWaitsOneSecondPerPassUntilTheQueueIsEmpty)
         ASSERT_NE(write, fakeWorld.events.begin());
         EXPECT_EQ(*(write - 1), L"GetPrinter jobs 0");
         EXPECT_EQ(upgradeState.sharedByTool, 0);
+        EXPECT_EQ(upgradeState.sharingLeft, 0);
         expectEverythingReleased();
     }
 }
@@ -139,6 +140,7 @@ TEST_F(QueueSharing, ARestoreWhoseReadFailsWhileWaitingKeepsTheQueueShared)
     EXPECT_EQ(fakeWorld.sleeps.size(), 2u);
     EXPECT_TRUE(fakeWorld.writes.empty());
     EXPECT_EQ(upgradeState.sharedByTool, 1);
+    EXPECT_EQ(upgradeState.sharingLeft, 1);
     expectEverythingReleased();
 }
 
@@ -151,6 +153,7 @@ TEST_F(QueueSharing, ARefusedUnshareWriteStillEndsTheToolsHoldOnTheQueue)
     EXPECT_EQ(fakeWorld.writes.size(), 1u);
     EXPECT_EQ(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED, DWORD(PRINTER_ATTRIBUTE_SHARED));
     EXPECT_EQ(upgradeState.sharedByTool, 0);
+    EXPECT_EQ(upgradeState.sharingLeft, 1) << "the final text must say so";
     expectEverythingReleased();
 }
 

@@ -9,6 +9,8 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,16 @@ std::wstring windowText(HWND window)
     GetWindowTextW(window, text, ARRAYSIZE(text));
     return text;
 }
+
+// Where the interpreter must come from: never found by its bare name.
+std::wstring interpreter()
+{
+    WCHAR folder[MAX_PATH];
+    UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+    return std::wstring(folder, length) + L"\\cmd.exe";
+}
+
+const UINT boxPlacement = MB_TASKMODAL | MB_SETFOREGROUND;
 
 size_t indexOf(const std::wstring &prefix)
 {
@@ -108,12 +120,12 @@ protected:
         SetWindowTextW(status, L"Before");
     }
 
-    void writeFile(const wchar_t *name)
+    static void writeFile(const wchar_t *name, const char *content = "fw")
     {
         HANDLE file = CreateFileW(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         ASSERT_NE(file, INVALID_HANDLE_VALUE);
         DWORD written = 0;
-        WriteFile(file, "fw", 2, &written, nullptr);
+        WriteFile(file, content, static_cast<DWORD>(strlen(content)), &written, nullptr);
         CloseHandle(file);
     }
 
@@ -136,7 +148,7 @@ protected:
         ASSERT_EQ(fakeWorld.boxes.size(), 1u);
         EXPECT_EQ(fakeWorld.boxes[0].text, text);
         EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
-        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR));
+        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR | boxPlacement));
         EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
         EXPECT_TRUE(fakeWorld.openedNames.empty());
         EXPECT_TRUE(fakeWorld.started.empty());
@@ -176,7 +188,7 @@ TEST_F(FirmwareTransfer, EachKindSendsItsFilesInOrderThroughAHiddenInterpreter)
             expected.push_back(copyOf(file, L"Vx Selected"));
         EXPECT_EQ(commandLines(), expected);
         for (const StartedProcess &process : fakeWorld.started) {
-            EXPECT_EQ(process.file, L"cmd.exe");
+            EXPECT_EQ(process.file, interpreter());
             EXPECT_EQ(process.mask, ULONG(SEE_MASK_NOCLOSEPROCESS));
             EXPECT_EQ(process.show, SW_HIDE);
             EXPECT_EQ(process.window, nullptr);
@@ -211,7 +223,7 @@ TEST_F(FirmwareTransfer, AQueueTheToolSharedIsUnsharedOnlyAfterTheLastCopyOfTheL
     EXPECT_EQ(commandLines(), (std::vector<std::wstring>{copyOf(Disk, L"Vx Target"), copyOf(PostScript, L"Vx Target"),
                                                          copyOf(Base, L"Vx Target")}));
     ASSERT_EQ(fakeWorld.writes.size(), 2u);
-    EXPECT_LT(indexOf(L"ShellExecuteEx cmd.exe|/C COPY /B VX350"), indexOf(L"SetPrinter 0x40"));
+    EXPECT_LT(indexOf(L"ShellExecuteEx " + interpreter() + L"|/C COPY /B VX350"), indexOf(L"SetPrinter 0x40"));
     EXPECT_EQ(upgradeState.sharedByTool, 0);
     EXPECT_EQ(upgradeState.upgradeFinished, 1);
 }
@@ -252,7 +264,7 @@ TEST_F(FirmwareTransfer, RefusedSharingShowsOneWarningAndSendsNothing)
     ASSERT_EQ(fakeWorld.boxes.size(), 1u);
     EXPECT_EQ(fakeWorld.boxes[0].text, L"In order to continue with upgrade, the printer <Vx Target> must be shared");
     EXPECT_EQ(fakeWorld.boxes[0].caption, L"Information");
-    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONWARNING));
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONWARNING | boxPlacement));
     EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
     EXPECT_TRUE(fakeWorld.started.empty());
     EXPECT_EQ(windowText(status), L"Before");
@@ -315,7 +327,7 @@ TEST_F(FirmwareTransfer, AFailedCopyStopsTheUpgradeShowsItsErrorNumberAndUnshare
             EXPECT_EQ(fakeWorld.boxes[0].text,
                       L"Error " + c.number + L" copying Firmware files to printer!\nFirmware upgrade cancelled.");
             EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
-            EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR));
+            EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR | boxPlacement));
             EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
             EXPECT_EQ(indexOf(L"Wait null"), fakeWorld.events.size());
             EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
@@ -351,7 +363,7 @@ TEST_F(FirmwareTransfer, AMissingFirmwareFileCancelsBeforeAnythingIsSharedOrSent
         if (c.asFolder) {
             ASSERT_TRUE(CreateDirectoryW(c.missing, nullptr));
         }
-        EXPECT_EQ(runFirstStage(), 0);
+        EXPECT_FALSE(upgradeCanStart());
         expectRefusedWith(L"Firmware file " + std::wstring(c.missing) +
                           L" was not found in the tool's folder.\nFirmware upgrade cancelled.");
         EXPECT_EQ(windowText(status), L"Before");
@@ -363,7 +375,47 @@ TEST_F(FirmwareTransfer, AMissingFirmwareFileCancelsBeforeAnythingIsSharedOrSent
     resetRun(FirmwareStandard);
     for (const wchar_t *name : {Plot355, Plot350, Disk, PostScript})
         DeleteFileW(name);
-    EXPECT_EQ(runFirstStage(), 1);
+    EXPECT_TRUE(upgradeCanStart());
+}
+
+// Each of these would only show once the queue had been shared, or not at
+// all: an empty file goes out as an empty job and the run reports success.
+TEST_F(FirmwareTransfer, WhatWouldStopTheUpgradeIsFoundBeforeAnythingIsSharedOrSent)
+{
+    struct Case {
+        const char *why;
+        FirmwareKind kind;
+        std::function<void()> arrange;
+        std::wstring text;
+    };
+    const wchar_t cancelled[] = L"\nFirmware upgrade cancelled.";
+    const Case cases[] = {
+        {"an empty file of the second stage", FirmwareDiskStaged, [] { writeFile(PostScript, ""); },
+         L"Firmware file VX650PS_A.04.02.fmw is empty." + std::wstring(cancelled)},
+        {"an unshared queue without a share name", FirmwareStandard,
+         [] { upgradeState.targetShareName[0] = L'\0'; },
+         L"The printer Vellumax 650 has no share name.\nGive it a share name in the printer's properties (Sharing), "
+         L"then start the upgrade again." +
+             std::wstring(cancelled)},
+        {"a network folder, which the interpreter cannot start in", FirmwareStandard,
+         [] { fakeWorld.currentDirectory = L"\\\\FILES\\Downloads\\Firmware"; },
+         L"The firmware files cannot be sent from this folder:\n\\\\FILES\\Downloads\\Firmware\nCopy the tool and "
+         L"the firmware files to a folder on this computer's own disk and start the tool from there." +
+             std::wstring(cancelled)},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.why);
+        resetRun(c.kind);
+        c.arrange();
+        EXPECT_FALSE(upgradeCanStart());
+        expectRefusedWith(c.text);
+        writeFile(PostScript);
+    }
+
+    // A folder on a drive letter is fine, even a mapped network drive.
+    resetRun(FirmwareStandard);
+    fakeWorld.currentDirectory = L"Z:\\Firmware";
+    EXPECT_TRUE(upgradeCanStart());
 }
 
 TEST_F(FirmwareTransfer, AShareNameTheInterpreterCouldMisreadIsRefusedBeforeSharing)
@@ -379,7 +431,6 @@ TEST_F(FirmwareTransfer, AShareNameTheInterpreterCouldMisreadIsRefusedBeforeShar
     const std::wstring fine = L"Vx Share";
     const std::wstring special = L"Vx & Co ^|<> (1)";
     const Case cases[] = {
-        {"empty", FirmwareStandard, L"VXHOST", false, fine, L"", true},
         {"percent", FirmwareStandard, L"VXHOST", false, fine, L"Vx%PATH%", true},
         {"exclamation mark", FirmwareStandard, L"VXHOST", false, fine, L"Vx!Share", true},
         {"double quote", FirmwareStandard, L"VXHOST", false, fine, L"Vx\" & calc", true},
@@ -402,11 +453,12 @@ TEST_F(FirmwareTransfer, AShareNameTheInterpreterCouldMisreadIsRefusedBeforeShar
         ASSERT_TRUE(copyText(upgradeState.targetShareName, c.target.c_str()));
         const std::wstring &used = c.queueShared ? c.selected : c.target;
 
-        EXPECT_EQ(runFirstStage(), c.refused ? 0 : 1);
+        EXPECT_EQ(upgradeCanStart(), !c.refused);
         if (c.refused) {
             expectRefusedWith(L"The share name " + used +
                               L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled.");
         } else {
+            EXPECT_EQ(runFirstStage(), 1);
             ASSERT_FALSE(fakeWorld.started.empty());
             std::wstring destination = L"\"\\\\" + std::wstring(c.computer) + L"\\" + used + L"\"";
             EXPECT_EQ(commandLines().back(), L"/C COPY /B " + std::wstring(Base) + L" " + destination);

@@ -107,6 +107,7 @@ size_t packStrings(const FakeQueue &queue, PRINTER_INFO_2W *info, BYTE *strings)
     put(queue.shareName, &target->pShareName);
     put(queue.portName, &target->pPortName);
     put(queue.driverName, &target->pDriverName);
+    put(queue.serverName, &target->pServerName);
     return used;
 }
 
@@ -352,6 +353,18 @@ int WINAPI fakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
     return answer;
 }
 
+DWORD WINAPI fakeGetCurrentDirectoryW(DWORD capacity, LPWSTR buffer)
+{
+    if (!recording || !fakeWorld.currentDirectory)
+        return realFunction<decltype(&GetCurrentDirectoryW)>(L"kernel32.dll", "GetCurrentDirectoryW")(capacity,
+                                                                                                       buffer);
+    const std::wstring &folder = *fakeWorld.currentDirectory;
+    if (folder.size() >= capacity)
+        return static_cast<DWORD>(folder.size() + 1);
+    std::wmemcpy(buffer, folder.c_str(), folder.size() + 1);
+    return static_cast<DWORD>(folder.size());
+}
+
 }  // namespace
 
 // The import slots. Initialised with the doubles' addresses at compile time,
@@ -372,6 +385,7 @@ TAKE_OVER(ShutdownBlockReasonDestroy, fakeShutdownBlockReasonDestroy)
 TAKE_OVER(GetExitCodeProcess, fakeGetExitCodeProcess)
 TAKE_OVER(CloseHandle, fakeCloseHandle)
 TAKE_OVER(MessageBoxW, fakeMessageBoxW)
+TAKE_OVER(GetCurrentDirectoryW, fakeGetCurrentDirectoryW)
 #undef TAKE_OVER
 
 // ---- the spooler ----------------------------------------------------------

@@ -14,7 +14,8 @@
 // Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW,
 // ClosePrinter, GlobalAlloc, GlobalFree, ShellExecuteExW,
 // MsgWaitForMultipleObjectsEx, GetTickCount64, GetExitCodeProcess,
-// CloseHandle, MessageBoxW, Sleep, and the power and shutdown-block calls.
+// CloseHandle, MessageBoxW, Sleep, the power and shutdown-block calls, and
+// GetCurrentDirectoryW when a test scripts it.
 // The waits return at once: a timed wait advances the doubles' clock by its
 // whole time, and a wait on a process ends it as scripted. While the real
 // thread queue holds messages the wait wakes for, the waits report them
@@ -34,6 +35,7 @@ struct FakeQueue {
     std::optional<std::wstring> driverName = std::wstring(L"Vellumax Driver");
     std::optional<std::wstring> portName;
     std::optional<std::wstring> shareName;
+    std::optional<std::wstring> serverName;  // a printer connection's server
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
     // Job counts reported by successive reads of the settings; the last one
     // repeats. Empty means the queue is empty.
@@ -129,6 +131,9 @@ struct FakeWorld {
     // Keeping the system awake.
     bool powerRequestFails = false;
     int livePowerRequests = 0;
+
+    // The current directory GetCurrentDirectoryW reports, when set.
+    std::optional<std::wstring> currentDirectory;
 
     // Time: every timed wait, in milliseconds, and the clock it advances.
     std::vector<DWORD> sleeps;

@@ -30,6 +30,7 @@ T8='In order to continue with Firmware upgrade please follow the next steps:\n\n
 NOT_DETECTED='Printer not detected, please connect your printer to this computer with a USB cable. Press Ok to continue'
 NO_QUEUE='Queue not installed, please install queue. Firmware not upgraded'
 CONFIRM='Are you sure that you want to upgrade firmware?'
+LIBRARY_MISSING='The device library vxprobe.dll could not be loaded: Module not found (error 126).'
 # T4 names the share and the port.
 t4() {
     echo "Firmware A.05.01 is going to be copied to $1 connected on USB port $2.\\nWarning! Check that installed firmware version is A.02.06 or newer before proceeding further. Contact Tarnell support if printer firmware version is lower than A.02.06."

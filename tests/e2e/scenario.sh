@@ -250,22 +250,78 @@ EOF
     e2e_expect_queue "Vellumax 650" unshared after
 }
 
-# A file of the second stage is missing: found out before anything is shared
-# or sent, so the printer is not left half upgraded.
-scenario_firmware_file_missing() {
-    setup_vellumax_650 VX350_A.05.01.fmw VX650DISK_A.04.02.fmw
+# The printer is found but the upgrade cannot be done: the error box comes
+# before the confirmation, and the tool ends with nothing shared or sent.
+refused_before_confirmation() {
+    local queue=$1 text=$2 shot=$3
     play <<EOF
-$(until_confirmation)
-answer ok
-maybe-status "$T6" 30
-box "Firmware Upgrade Error" "Firmware file VX650PS_A.04.02.fmw was not found in the tool's folder.\\nFirmware upgrade cancelled." none 30
-queue "Vellumax 650" unshared
-shot missing-file
+window 20
+status "$T1" 10
+box "Firmware Upgrade Error" "$text\\nFirmware upgrade cancelled." none 30
+queue "$queue" unshared
+shot $shot
 answer ok
 gone 20
 EOF
     no_jobs
-    e2e_expect_queue "Vellumax 650" unshared after
+    e2e_expect_queue "$queue" unshared after
+}
+
+# A file of the second stage is missing: found out before anything is shared
+# or sent, so the printer is not left half upgraded.
+scenario_firmware_file_missing() {
+    setup_vellumax_650 VX350_A.05.01.fmw VX650DISK_A.04.02.fmw
+    refused_before_confirmation "Vellumax 650" \
+        "Firmware file VX650PS_A.04.02.fmw was not found in the tool's folder." missing-file
+}
+
+# An empty firmware file would go out as an empty job and the upgrade would
+# be reported as done.
+scenario_empty_firmware_file() {
+    setup_vellumax_650
+    : >"$E2E_DIR/work/VX650DISK_A.04.02.fmw"
+    refused_before_confirmation "Vellumax 650" "Firmware file VX650DISK_A.04.02.fmw is empty." empty-file
+}
+
+# A queue that was never shared usually has no share name; the tool says
+# what to do instead of asking first and then refusing an empty name.
+scenario_queue_without_share_name() {
+    e2e_queue "Vellumax 350" USB001 "" unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_expect_queue "Vellumax 350" unshared before
+    refused_before_confirmation "Vellumax 350" \
+        "The printer Vellumax 350 has no share name.\\nGive it a share name in the printer's properties (Sharing), then start the upgrade again." \
+        no-share-name
+}
+
+# No device library beside the tool: the not-detected box names it and
+# Windows' reason; Cancel ends the tool with nothing touched.
+scenario_library_missing() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    rm -f "$E2E_DIR/tool/vxprobe.dll"
+    play <<EOF
+window 20
+status "$T1" 10
+status "$T2" 20
+box "Error" "$NOT_DETECTED\\n\\n$LIBRARY_MISSING" dialog 10
+shot library-missing
+answer cancel
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
+# The firmware folder is often Downloads, where anyone can leave a DLL: one
+# there, with a printer behind it, must not be loaded in place of the
+# missing one beside the tool.
+scenario_library_in_current_folder_only() {
+    cp "$E2E_BIN/vxprobe.dll" "$E2E_DIR/work/"
+    printf '%b' "$(device 'Tarnell Vellumax 350' USB001)" >"$E2E_DIR/work/vxprobe.txt"
+    scenario_library_missing
 }
 
 # Escape during the reboot wait: the queue the tool shared is unshared

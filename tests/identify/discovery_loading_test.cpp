@@ -38,10 +38,31 @@ protected:
     const std::wstring library = besideTestProgram(L"vxprobe.dll");
 };
 
+// The error is kept for the not-detected box.
 TEST_F(LibraryLoading, WithoutTheLibraryNothingIsDetectedAndThePortStays)
 {
     EXPECT_EQ(detectPrinter(), 0);
     EXPECT_STREQ(upgradeState.portName, L"USB001");
+    EXPECT_EQ(upgradeState.libraryError, DWORD(ERROR_MOD_NOT_FOUND));
+}
+
+// The maker's library is 32-bit; the 64-bit tool gets error 193 for it, as
+// for any file that is not a library of its own kind. A later search that
+// loads one clears the error.
+TEST_F(LibraryLoading, ALibraryThatCannotBeLoadedLeavesItsError)
+{
+    HANDLE file = CreateFileW(library.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, "MZ not a library", 16, &written, nullptr);
+    CloseHandle(file);
+    EXPECT_EQ(detectPrinter(), 0);
+    EXPECT_EQ(upgradeState.libraryError, DWORD(ERROR_BAD_EXE_FORMAT));
+
+    install(L"scripted_probe.dll");
+    SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "fail");
+    EXPECT_EQ(detectPrinter(), 0);
+    EXPECT_EQ(upgradeState.libraryError, 0u);
 }
 
 TEST_F(LibraryLoading, ALibraryWithoutTheReleaseEntryIsNeverAskedAndIsUnloaded)

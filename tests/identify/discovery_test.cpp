@@ -134,9 +134,9 @@ TEST_F(Discovery, TheStandInHandsOutTheDevicesExactlyAsWritten)
     HMODULE module = LoadLibraryW(besideTestProgram(L"vxprobe.dll").c_str());
     ASSERT_NE(module, nullptr);
     auto *getDevices = reinterpret_cast<GetDevicesFunction *>(
-        reinterpret_cast<void (*)(void)>(GetProcAddress(module, GetDevicesName)));
+        reinterpret_cast<void (*)(void)>(GetProcAddress(module, getDevicesName)));
     auto *releaseDevices = reinterpret_cast<ReleaseDevicesFunction *>(
-        reinterpret_cast<void (*)(void)>(GetProcAddress(module, ReleaseDevicesName)));
+        reinterpret_cast<void (*)(void)>(GetProcAddress(module, releaseDevicesName)));
     DeviceList list = {};
     if (getDevices && releaseDevices && getDevices(&list, 0, 4) == 0 && list.deviceCount == 3) {
         const DeviceEntry &first = list.devices[0];
@@ -149,7 +149,7 @@ TEST_F(Discovery, TheStandInHandsOutTheDevicesExactlyAsWritten)
         const DeviceEntry &third = list.devices[2];
         EXPECT_EQ(third.recordCount, 2u);
         EXPECT_STREQ(third.records[0].model, "");
-        EXPECT_EQ(third.records[0].attributes[0].type, PortNameAttribute);
+        EXPECT_EQ(third.records[0].attributes[0].type, portNameAttribute);
         EXPECT_STREQ(third.records[0].attributes[0].value, "");
         EXPECT_STREQ(third.records[1].model, "\xE9t\xE9");
         EXPECT_EQ(third.records[1].attributeCount, 0u);

@@ -78,7 +78,7 @@ TEST_F(RealSpooler, FindsTheInstalledQueueOnThePrintersPort)
     EXPECT_NE(found[0].isShared, 0);
     EXPECT_STREQ(upgradeState.selectedQueue.printerName, PrinterA);
 
-    StringCchCopyW(upgradeState.portName, NameCapacity, L"USB002");
+    StringCchCopyW(upgradeState.portName, nameCapacity, L"USB002");
     found = findPrintQueues();
     ASSERT_EQ(found.size(), 1u);
     EXPECT_STREQ(found[0].printerName, PrinterB);

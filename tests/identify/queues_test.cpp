@@ -103,6 +103,25 @@ TEST_F(QueueLookup, KeepsEveryQueueOnThePortInOrderAndSelectsTheLast)
     EXPECT_TRUE(same(upgradeState.selectedQueue, found[1]));
 }
 
+// A connection to a server's USB001 queue reports the server's port; it
+// must never become the queue the user confirms, even when listed last.
+TEST_F(QueueLookup, PassesOverPrinterConnectionsOnTheSamePortName)
+{
+    FakeQueue connection = queue(L"\\\\SERVER\\Plotter", L"USB001", L"Plotter", PRINTER_ATTRIBUTE_NETWORK);
+    connection.attributes &= ~static_cast<DWORD>(PRINTER_ATTRIBUTE_LOCAL);
+    connection.serverName = L"\\\\SERVER";
+    FakeQueue flaggedOnly = queue(L"Flagged", L"USB001", L"F", PRINTER_ATTRIBUTE_NETWORK);
+    FakeQueue serverOnly = queue(L"Served", L"USB001", L"S");
+    serverOnly.serverName = L"\\\\SERVER";
+    FakeQueue emptyServer = queue(L"Local", L"USB001", L"L");
+    emptyServer.serverName = L"";
+    fakeWorld.queues = {emptyServer, connection, flaggedOnly, serverOnly};
+
+    std::vector<PrintQueueRecord> found = findPrintQueues();
+    EXPECT_EQ(names(found), L"Local;");
+    EXPECT_STREQ(upgradeState.selectedQueue.printerName, L"Local");
+}
+
 TEST_F(QueueLookup, MatchesThePortAnywhereInThePortTextButOnlyInTheSameCase)
 {
     fakeWorld.queues = {queue(L"List", L"USB002,USB001"), queue(L"Longer", L"USB0017"), queue(L"Lower", L"usb001"),
@@ -129,7 +148,7 @@ TEST_F(QueueLookup, LeavesNamesTheSpoolerDoesNotReportEmpty)
 // A shortened name would open, or copy to, some other queue.
 TEST_F(QueueLookup, PassesOverAQueueWithANameTooLongToKeep)
 {
-    const std::wstring tooLong(NameCapacity, L'x');
+    const std::wstring tooLong(nameCapacity, L'x');
     const std::wstring longPort = L"xUSB001" + tooLong.substr(7);
     for (int field = 0; field < 4; ++field) {
         resetFakeWorld();

@@ -33,8 +33,8 @@ bool scriptIs(const char *name)
 // a device with a null record array, a device without records, a record
 // without a model but with a port, a matching record with a null attribute
 // array, and a matching record whose port value is null.
-DeviceAttribute portOfNoModel[] = {{PortNameAttribute, "USB003", 0}};
-DeviceAttribute nullPort[] = {{PortNameAttribute, nullptr, 0}};
+DeviceAttribute portOfNoModel[] = {{portNameAttribute, "USB003", 0}};
+DeviceAttribute nullPort[] = {{portNameAttribute, nullptr, 0}};
 DeviceRecord nullRecords[] = {
     {{}, nullptr, {}, portOfNoModel, 1},
     {{}, "Vellumax 650", {}, nullptr, 2},
