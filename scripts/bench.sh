@@ -3,7 +3,7 @@
 # prints one table and one line per goal.
 #
 #   bash scripts/bench.sh                builds what it needs, then measures
-#   bash scripts/bench.sh --runs N       N runs of each figure (default 7, at least 5)
+#   bash scripts/bench.sh --runs N       N runs of each figure (default 9, at least 5)
 #   bash scripts/bench.sh --reboot-wait  when the tests left no log of the
 #                                        disk-staged upgrade, runs it (about 4 min)
 #   bash scripts/bench.sh --smoke        smallest sizes, one run, no goals checked
@@ -20,8 +20,8 @@ cd "$(dirname "$0")/.."
 root=$PWD
 args=("$@")
 
-runs=7 smoke=0 reboot_wait=0 bin=
-usage() { sed -n '2,18p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
+runs=9 smoke=0 reboot_wait=0 bin=
+usage() { sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'; exit 2; }
 while [ $# -gt 0 ]; do
     case "$1" in
     --runs) [ $# -ge 2 ] && [ "$2" -ge 5 ] 2>/dev/null || usage; runs=$2; shift ;;

@@ -12,7 +12,7 @@
 // Each run measures both sizes and prints "<what>.<size> <seconds>": the time
 // of one call for detect and queues (averaged over as many calls as make the
 // smaller size's work equal the larger's), and of the whole pass over the
-// strings for match. Each sample checks the result, so that a search that
+// strings for match; the fastest of three such timings. Each sample checks the result, so that a search that
 // stopped early cannot look fast. Exit code 1 when a result is wrong.
 #include "tests/bench/timing.h"
 #include "tests/doubles/fake_windows.h"
@@ -169,16 +169,24 @@ double timeMatch(size_t count)
 }
 
 // One sample of either size; the smaller size repeats its call so that both
-// samples cover the same amount of work.
+// samples cover the same amount of work. The work is short and takes the
+// processor alone, so one preemption by another program on this shared
+// machine would decide a single timing: a sample is the fastest of three.
 double sample(const std::wstring &what, size_t size, size_t largest)
 {
-    upgradeState = UpgradeState{};
     int calls = static_cast<int>(largest / size);
-    if (what == L"detect")
-        return timeDetect(size, calls);
-    if (what == L"queues")
-        return timeQueues(size, calls);
-    return timeMatch(size);
+    double fastest = -1;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        upgradeState = UpgradeState{};
+        double seconds = what == L"detect" ? timeDetect(size, calls)
+                         : what == L"queues" ? timeQueues(size, calls)
+                                             : timeMatch(size);
+        if (seconds < 0)
+            return -1;
+        if (fastest < 0 || seconds < fastest)
+            fastest = seconds;
+    }
+    return fastest;
 }
 
 }  // namespace
