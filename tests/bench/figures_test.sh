@@ -62,5 +62,35 @@ cat >"$work/disk.log" <<'LOG'
 LOG
 expect "reboot wait" 181.783 "$(reboot_wait_from_log "$work/disk.log")"
 
+# The whole report from known samples: every goal line, each ratio the right
+# way round, matching's time per call out of the time of a whole pass.
+{
+    for run in 1 2 3 4 5; do
+        echo "startup.tool 0.13"; echo "startup.bare 0.10"
+        echo "delivery.tool 0.20"; echo "delivery.direct 0.19"
+        echo "detect.1000 0.004"; echo "detect.10000 0.045"
+        echo "queues.200 0.00002"; echo "queues.2000 0.0003"
+        echo "match.10000 0.03"; echo "match.100000 0.3"
+    done
+    echo "size 300000"
+    echo "reboot 181.7"
+    echo "pause 5.2"
+} >"$work/report-samples"
+bash "$(dirname "$0")/../../scripts/bench.sh" --samples "$work/report-samples" >"$work/report" 2>&1 ||
+    expect "exit code of the report" 0 "$?"
+expect "the goal lines" "start-up: 1.30 times the bare dialog's; goal at most 1.2: not met
+delivery: 0.950 of the direct copy's throughput; goal at least 0.95: met
+detectPrinter: 11.2 times the time for 10 times the device records; goal at most 12: met
+detectPrinter at 10,000 device records: 45 ms per call; goal at most 50 ms: met
+findPrintQueues: 15.0 times the time for 10 times the queues; goal at most 12: not met
+findPrintQueues at 2,000 queues: 0.3 ms per call; goal at most 50 ms: met
+matchModelFamily: 10.0 times the time for 10 times the model strings; goal at most 12: met
+matchModelFamily at 100,000 model strings: 0.003 ms per call; goal at most 50 ms: met
+size: 300,000 bytes; goal at most 204,800 (200 KB): not met
+reboot wait: 181.70 s; goal 181.8 s within 2 %: met
+pause before the first search: 5.20 s; goal 5 s within 2 %: not met" "$(grep '; goal ' "$work/report")"
+expect "throughputs" "runFirstStage 320 [320-320] MB/s   direct COPY /B 337 [337-337] MB/s" \
+    "$(grep -o 'runFirstStage [^|]*direct COPY /B [0-9 [-]*] MB/s' "$work/report")"
+
 [ "$failed" -eq 0 ] && echo "benchmark figures: all checks held"
 exit $failed
