@@ -12,8 +12,9 @@
 // Each run measures both sizes and prints "<what>.<size> <seconds>": the time
 // of one call for detect and queues (averaged over as many calls as make the
 // smaller size's work equal the larger's), and of the whole pass over the
-// strings for match; the fastest of three such timings. Each sample checks the result, so that a search that
-// stopped early cannot look fast. Exit code 1 when a result is wrong.
+// strings for match; the fastest of three such timings. Each timing checks
+// the result, so that a search that stopped early cannot look fast. Exit
+// code 1 when a result is wrong.
 #include "tests/bench/timing.h"
 #include "tests/doubles/fake_windows.h"
 
@@ -53,7 +54,7 @@ const char *const Models[] = {
     "R2461A KPLOT",
     "Receipt Printer TM-8",
 };
-const size_t ModelCount = sizeof(Models) / sizeof(Models[0]);
+const size_t ModelCount = ARRAYSIZE(Models);
 
 std::wstring widen(const char *text)
 {
