@@ -422,9 +422,8 @@ void answerBox(const std::string &answer)
     lastBox = nullptr;
 }
 
-// Runs a program and waits for it; its exit code, or -1 when it could not be
-// started or did not end in time.
-long runProgram(const std::wstring &commandLine, double seconds)
+// Starts a program; its process handle, or null.
+HANDLE startProgram(const std::wstring &commandLine)
 {
     std::vector<WCHAR> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -432,17 +431,27 @@ long runProgram(const std::wstring &commandLine, double seconds)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return -1;
+        return nullptr;
     CloseHandle(process.hThread);
+    return process.hProcess;
+}
+
+// Runs a program and waits for it, watching the tool meanwhile; its exit
+// code, or -1 when it could not be started or did not end in time.
+long runProgram(const std::wstring &commandLine, double seconds)
+{
+    HANDLE process = startProgram(commandLine);
+    if (!process)
+        return -1;
     double until = now() + seconds;
     DWORD exitCode = STILL_ACTIVE;
-    while (WaitForSingleObject(process.hProcess, PollMs) == WAIT_TIMEOUT && now() < until)
+    while (WaitForSingleObject(process, PollMs) == WAIT_TIMEOUT && now() < until)
         poll();
-    if (!GetExitCodeProcess(process.hProcess, &exitCode) || exitCode == STILL_ACTIVE) {
-        TerminateProcess(process.hProcess, 1);
+    if (!GetExitCodeProcess(process, &exitCode) || exitCode == STILL_ACTIVE) {
+        TerminateProcess(process, 1);
         exitCode = DWORD(-1);
     }
-    CloseHandle(process.hProcess);
+    CloseHandle(process);
     return long(int(exitCode));
 }
 
@@ -454,16 +463,10 @@ long runProgram(const std::wstring &commandLine, double seconds)
 // back does not wait for that program, so the events get a moment to arrive.
 void realInput(const std::string &arguments)
 {
-    std::wstring command = L"Z:\\usr\\bin\\xdotool " + wide(arguments);
-    std::vector<WCHAR> line(command.begin(), command.end());
-    line.push_back(L'\0');
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    HANDLE process = startProgram(L"Z:\\usr\\bin\\xdotool " + wide(arguments));
+    if (!process)
         failRun("cannot run xdotool (error " + std::to_string(GetLastError()) + ")");
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    CloseHandle(process);
     pause(300);
 }
 

@@ -36,6 +36,16 @@ no_jobs() {
     [ "$got" -eq 0 ] || e2e_fail "the printer received $got jobs, expected none"
 }
 
+# A Tarnell Vellumax 350 on an unshared queue, with every firmware file; a
+# printer that stalls this many seconds on each job, when given.
+setup_vellumax_350() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350" "${1:-0}"
+    e2e_expect_queue "Vellumax 350" unshared before
+}
+
 # A Vellumax 650 on an unshared queue, with the given firmware files (all
 # of them when none are named).
 setup_vellumax_650() {
@@ -79,11 +89,7 @@ EOF
 # A Tarnell Vellumax 350 on an unshared queue: shared for the copy, one job,
 # unshared again at the end.
 scenario_standard_unshared_queue() {
-    e2e_queue "Vellumax 350" USB001 VM350 unshared
-    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
-    e2e_firmware "${E2E_FIRMWARE[@]}"
-    e2e_printer_end VM350 "Vellumax 350"
-    e2e_expect_queue "Vellumax 350" unshared before
+    setup_vellumax_350
     play <<EOF
 window 20
 status "$T1" 10
@@ -344,10 +350,7 @@ EOF
 # search and during the copy the window answers at once, as Windows asks of a
 # window it is not to mark "Not Responding".
 scenario_window_answers_while_busy() {
-    e2e_queue "Vellumax 350" USB001 VM350 unshared
-    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
-    e2e_firmware "${E2E_FIRMWARE[@]}"
-    e2e_printer_end VM350 "Vellumax 350" 5
+    setup_vellumax_350 5
     play <<EOF
 window 20
 status "$T1" 10
@@ -371,10 +374,7 @@ EOF
 # A click on Ok while the firmware is being copied is not acted on, then or
 # later: the final text stays on screen until the user clicks again.
 scenario_click_during_copy_is_not_replayed() {
-    e2e_queue "Vellumax 350" USB001 VM350 unshared
-    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
-    e2e_firmware "${E2E_FIRMWARE[@]}"
-    e2e_printer_end VM350 "Vellumax 350" 4
+    setup_vellumax_350 4
     play <<EOF
 window 20
 status "$T1" 10
@@ -402,10 +402,7 @@ scenario_second_instance_changes_nothing() {
     local tool
     tool=$(e2e_winpath "$E2E_DIR/tool/VxUpgrade.exe")
     tool=${tool//\\/\\\\}
-    e2e_queue "Vellumax 350" USB001 VM350 unshared
-    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
-    e2e_firmware "${E2E_FIRMWARE[@]}"
-    e2e_printer_end VM350 "Vellumax 350"
+    setup_vellumax_350
     play <<EOF
 window 20
 status "$T1" 10
