@@ -422,8 +422,9 @@ void answerBox(const std::string &answer)
     lastBox = nullptr;
 }
 
-// Starts a program; its process handle, or null.
-HANDLE startProgram(const std::wstring &commandLine)
+// Starts a program; false when it cannot be started. Wine gives no process
+// handle for a Unix program: `processHandle` is then null.
+bool startProgram(const std::wstring &commandLine, HANDLE &processHandle)
 {
     std::vector<WCHAR> line(commandLine.begin(), commandLine.end());
     line.push_back(L'\0');
@@ -431,17 +432,19 @@ HANDLE startProgram(const std::wstring &commandLine)
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return nullptr;
-    CloseHandle(process.hThread);
-    return process.hProcess;
+        return false;
+    if (process.hThread)
+        CloseHandle(process.hThread);
+    processHandle = process.hProcess;
+    return true;
 }
 
 // Runs a program and waits for it, watching the tool meanwhile; its exit
 // code, or -1 when it could not be started or did not end in time.
 long runProgram(const std::wstring &commandLine, double seconds)
 {
-    HANDLE process = startProgram(commandLine);
-    if (!process)
+    HANDLE process = nullptr;
+    if (!startProgram(commandLine, process) || !process)
         return -1;
     double until = now() + seconds;
     DWORD exitCode = STILL_ACTIVE;
@@ -459,14 +462,15 @@ long runProgram(const std::wstring &commandLine, double seconds)
 // extension into the display, and Wine routes them to the focused window or
 // to the one under the pointer, so the dialog manager takes part. A key
 // message posted to a window would skip that routing and hide focus faults.
-// Wine starts a Unix program named by its Z: path, but the handle it gives
-// back does not wait for that program, so the events get a moment to arrive.
+// Wine starts a Unix program named by its Z: path, but gives no handle to
+// wait for it, so the events get a moment to arrive.
 void realInput(const std::string &arguments)
 {
-    HANDLE process = startProgram(L"Z:\\usr\\bin\\xdotool " + wide(arguments));
-    if (!process)
+    HANDLE process = nullptr;
+    if (!startProgram(L"Z:\\usr\\bin\\xdotool " + wide(arguments), process))
         failRun("cannot run xdotool (error " + std::to_string(GetLastError()) + ")");
-    CloseHandle(process);
+    if (process)
+        CloseHandle(process);
     pause(300);
 }
 
