@@ -386,7 +386,9 @@ TEST_F(AppTest, AQueueThatDoesNotDrainCanBeLeftAfterAMinute)
 
 TEST_F(AppTest, ASecondToolFindsTheFirstAndChangesNothing)
 {
-    EXPECT_TRUE(claimSingleInstance());
+    // The first claim may meet a test program of the other build running in
+    // the same Wine prefix; the second meets at least this one.
+    claimSingleInstance();
     EXPECT_FALSE(claimSingleInstance());
     EXPECT_TRUE(fakeWorld.writes.empty());
     EXPECT_TRUE(fakeWorld.started.empty());
