@@ -32,37 +32,36 @@ Function *resolve(HMODULE module, const char *name)
 // to first on a 16-byte aligned stack, as both conventions expect, and
 // returns EAX.
 //
-// int32_t callKeepingStack(void (*entry)(void), const uintptr_t *arguments,
-//                          uint32_t count)   (cdecl)
-__asm__(".text\n"
-        ".p2align 4\n"
-        "vxCallKeepingStack:\n"
-        "    pushl %ebp\n"
-        "    movl %esp, %ebp\n"
-        "    pushl %esi\n"
-        "    pushl %edi\n"
-        "    pushl %ebx\n"
-        "    movl 12(%ebp), %esi\n"
-        "    movl 16(%ebp), %ecx\n"
-        "    leal 0(,%ecx,4), %eax\n"
-        "    negl %eax\n"
-        "    andl $15, %eax\n"
-        "    andl $-16, %esp\n"
-        "    subl %eax, %esp\n"
-        "1:  testl %ecx, %ecx\n"
-        "    jz 2f\n"
-        "    decl %ecx\n"
-        "    pushl (%esi,%ecx,4)\n"
-        "    jmp 1b\n"
-        "2:  calll *8(%ebp)\n"
-        "    leal -12(%ebp), %esp\n"
-        "    popl %ebx\n"
-        "    popl %edi\n"
-        "    popl %esi\n"
-        "    popl %ebp\n"
-        "    retl\n");
-extern "C" int32_t __cdecl callKeepingStack(void (*entry)(void), const uintptr_t *arguments, uint32_t count)
-    __asm__("vxCallKeepingStack");
+// Naked: the compiler adds no prologue or epilogue of its own, so the body
+// reads its cdecl arguments (entry, arguments, count) at 8, 12 and 16 bytes
+// above the saved EBP.
+__attribute__((naked, noinline)) int32_t __cdecl callKeepingStack(void (*)(void), const uintptr_t *, uint32_t)
+{
+    __asm__("    pushl %ebp\n"
+            "    movl %esp, %ebp\n"
+            "    pushl %esi\n"
+            "    pushl %edi\n"
+            "    pushl %ebx\n"
+            "    movl 12(%ebp), %esi\n"
+            "    movl 16(%ebp), %ecx\n"
+            "    leal 0(,%ecx,4), %eax\n"
+            "    negl %eax\n"
+            "    andl $15, %eax\n"
+            "    andl $-16, %esp\n"
+            "    subl %eax, %esp\n"
+            "1:  testl %ecx, %ecx\n"
+            "    jz 2f\n"
+            "    decl %ecx\n"
+            "    pushl (%esi,%ecx,4)\n"
+            "    jmp 1b\n"
+            "2:  calll *8(%ebp)\n"
+            "    leal -12(%ebp), %esp\n"
+            "    popl %ebx\n"
+            "    popl %edi\n"
+            "    popl %esi\n"
+            "    popl %ebp\n"
+            "    retl\n");
+}
 
 int32_t callGetDevices(GetDevicesFunction *getDevices, DeviceList *list, int32_t scope, int32_t detail)
 {
