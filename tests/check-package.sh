@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fails unless the release zip holds exactly the tool and the guide, and the
-# tool is a 32-bit GUI program of at most 200 KB that imports only system
-# DLLs.
+# tool is a stripped 32-bit GUI program of at most 200 KB, with the package's
+# fixed time in its header, that imports only system DLLs.
 set -euo pipefail
 objdump=$1 zip=$2
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,6 +21,9 @@ echo "VxUpgrade.exe: $bytes bytes"
 headers=$("$objdump" -p "$exe")
 grep -q 'file format pei-i386' <<<"$headers" || fail "VxUpgrade.exe is not a 32-bit program"
 grep -q 'Subsystem.*Windows GUI' <<<"$headers" || fail "VxUpgrade.exe is not a GUI program"
+# A build-time stamp in the header would make every build's package differ.
+grep -q 'Time/Date.*Jan  1 00:00:00 2000' <<<"$headers" ||
+    fail "VxUpgrade.exe carries a build time, not the package's fixed one: $(grep Time/Date <<<"$headers")"
 grep -q '\.debug' <<<"$("$objdump" -h "$exe")" && fail "VxUpgrade.exe is not stripped"
 bash "$here/check-imports.sh" "$objdump" "$exe" || status=1
 exit $status
