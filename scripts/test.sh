@@ -39,6 +39,11 @@ can_run_32bit() {
     fi
     rc=0
     timeout 120 wine "$dir/check.exe" </dev/null >"$dir/out" 2>&1 || rc=$?
+    # This ran without a display: stop the server and the desktop process it
+    # may have started, or the tests' windows would be made on a desktop
+    # that has none.
+    wineserver -k 2>/dev/null || true
+    wineserver -w
     [ "$rc" -eq 42 ] && return 0
     out=$(tr -d '\r' <"$dir/out" | grep -v '^$' | head -n 1)
     if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
