@@ -9,3 +9,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Both builds run their test programs under Wine; /usr/bin/wine picks the
+# 32-bit or 64-bit loader by the program.
+set(CMAKE_CROSSCOMPILING_EMULATOR wine)

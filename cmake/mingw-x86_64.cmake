@@ -1,5 +1,4 @@
-# 64-bit Windows build with MinGW-w64: the build that runs the tests under Wine.
+# 64-bit Windows build with MinGW-w64.
 set(MINGW_TRIPLE x86_64-w64-mingw32)
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)

@@ -75,6 +75,11 @@ static_assert(sizeof(DeviceAttribute) == 12 && offsetof(DeviceAttribute, value) 
 // they select is the library's business. ReleaseDevices frees everything a
 // GetDevices handed out and must accept the list after a failed call too;
 // its result means nothing to the tool.
+//
+// The library does not say whether its entries clean up their own arguments
+// (stdcall) or leave that to the caller (cdecl). The types say stdcall, as
+// the stand-in is built, but the tool calls both through a wrapper that
+// stands either way (see discovery.cpp); the 64-bit build has one convention.
 typedef int32_t WINAPI GetDevicesFunction(DeviceList *list, int32_t scope, int32_t detail);
 typedef int32_t WINAPI ReleaseDevicesFunction(DeviceList *list);
 

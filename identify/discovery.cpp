@@ -24,6 +24,71 @@ Function *resolve(HMODULE module, const char *name)
     return reinterpret_cast<Function *>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
 }
 
+#if defined(__i386__)
+// The library's entries may be stdcall (they pop their arguments) or cdecl
+// (they leave them to the caller), and a call through the wrong type leaves
+// the stack pointer off by the argument bytes: harmless only while the
+// caller happens to restore it from a frame pointer. This thunk keeps the
+// stack pointer in a frame of its own and restores it after the call, so
+// either convention leaves the stack as it was. It pushes the arguments last
+// to first on a 16-byte aligned stack, as both conventions expect, and
+// returns EAX.
+//
+// Naked: the compiler adds no prologue or epilogue of its own, so the body
+// reads its cdecl arguments (entry, arguments, count) at 8, 12 and 16 bytes
+// above the saved EBP.
+__attribute__((naked, noinline)) int32_t __cdecl callKeepingStack(void (*)(void), const uintptr_t *, uint32_t)
+{
+    __asm__("    pushl %ebp\n"
+            "    movl %esp, %ebp\n"
+            "    pushl %esi\n"
+            "    pushl %edi\n"
+            "    pushl %ebx\n"
+            "    movl 12(%ebp), %esi\n"
+            "    movl 16(%ebp), %ecx\n"
+            "    leal 0(,%ecx,4), %eax\n"
+            "    negl %eax\n"
+            "    andl $15, %eax\n"
+            "    andl $-16, %esp\n"
+            "    subl %eax, %esp\n"
+            "1:  testl %ecx, %ecx\n"
+            "    jz 2f\n"
+            "    decl %ecx\n"
+            "    pushl (%esi,%ecx,4)\n"
+            "    jmp 1b\n"
+            "2:  calll *8(%ebp)\n"
+            "    leal -12(%ebp), %esp\n"
+            "    popl %ebx\n"
+            "    popl %edi\n"
+            "    popl %esi\n"
+            "    popl %ebp\n"
+            "    retl\n");
+}
+
+int32_t callGetDevices(GetDevicesFunction *getDevices, DeviceList *list, int32_t scope, int32_t detail)
+{
+    const uintptr_t arguments[] = {reinterpret_cast<uintptr_t>(list), static_cast<uintptr_t>(scope),
+                                   static_cast<uintptr_t>(detail)};
+    return callKeepingStack(reinterpret_cast<void (*)(void)>(getDevices), arguments, ARRAYSIZE(arguments));
+}
+
+void callReleaseDevices(ReleaseDevicesFunction *releaseDevices, DeviceList *list)
+{
+    const uintptr_t arguments[] = {reinterpret_cast<uintptr_t>(list)};
+    callKeepingStack(reinterpret_cast<void (*)(void)>(releaseDevices), arguments, ARRAYSIZE(arguments));
+}
+#else
+int32_t callGetDevices(GetDevicesFunction *getDevices, DeviceList *list, int32_t scope, int32_t detail)
+{
+    return getDevices(list, scope, detail);
+}
+
+void callReleaseDevices(ReleaseDevicesFunction *releaseDevices, DeviceList *list)
+{
+    releaseDevices(list);
+}
+#endif
+
 // Converts a narrow string from the library; null when it is null or cannot
 // be converted.
 std::unique_ptr<WCHAR[]> widen(const char *text)
@@ -149,9 +214,9 @@ int detectPrinter()
 
     DeviceList list = {};
     int result = 0;
-    if (getDevices(&list, 0, 4) == 0 && list.deviceCount != 0 && list.devices != nullptr)
+    if (callGetDevices(getDevices, &list, 0, 4) == 0 && list.deviceCount != 0 && list.devices != nullptr)
         result = readDevices(list);
     // The library may have taken resources even on failure.
-    releaseDevices(&list);
+    callReleaseDevices(releaseDevices, &list);
     return result;
 }

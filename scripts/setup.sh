@@ -18,6 +18,7 @@ packages=(
   x11-apps
   fonts-wine
   zip
+  unzip
 )
 
 missing=()

@@ -5,6 +5,8 @@
 #define IDI_APP             107
 #define IDI_APP_ALT         108
 #define IDI_SMALL           110
+// The one icon image that the three groups share.
+#define IDR_ICON_IMAGE      1
 
 #define IDC_STATUS_TEXT     131
 #define IDC_DETAIL_TEXT     132

@@ -106,8 +106,14 @@ TEST_F(AppTest, WindowTemplateHasTheDesignedLayout)
     }
 }
 
-TEST_F(AppTest, IconsAreOneLargeFullColourImageEach)
+// The three groups share one stored image (a copy each would make the
+// program a third larger); each must still load at the sizes the system and
+// the dialog ask for.
+TEST_F(AppTest, IconsAreOneSharedLargeFullColourImageThatLoadsAtEverySize)
 {
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(IDR_ICON_IMAGE), RT_ICON);
+    ASSERT_NE(image, nullptr);
     for (int id : {IDI_APP, IDI_APP_ALT, IDI_SMALL}) {
         SCOPED_TRACE(id);
         const BYTE *group = resourceBytes(RT_GROUP_ICON, id);
@@ -120,6 +126,28 @@ TEST_F(AppTest, IconsAreOneLargeFullColourImageEach)
         WORD bitsPerPixel;
         std::memcpy(&bitsPerPixel, group + 6 + 6, sizeof bitsPerPixel);
         EXPECT_EQ(bitsPerPixel, 32);
+        DWORD bytes;
+        std::memcpy(&bytes, group + 6 + 8, sizeof bytes);
+        EXPECT_EQ(bytes, SizeofResource(module, image));
+        WORD imageId;
+        std::memcpy(&imageId, group + 6 + 12, sizeof imageId);
+        EXPECT_EQ(imageId, IDR_ICON_IMAGE);
+
+        for (int size : {GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CXICON), 48, 128}) {
+            HICON icon = static_cast<HICON>(
+                LoadImageW(module, MAKEINTRESOURCEW(id), IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
+            EXPECT_NE(icon, nullptr) << size;
+            ICONINFO info = {};
+            if (icon && GetIconInfo(icon, &info)) {
+                BITMAP bitmap = {};
+                GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+                EXPECT_EQ(bitmap.bmWidth, size);
+                DeleteObject(info.hbmColor);
+                DeleteObject(info.hbmMask);
+            }
+            if (icon)
+                DestroyIcon(icon);
+        }
     }
 }
 

@@ -368,24 +368,37 @@ DWORD WINAPI fakeGetCurrentDirectoryW(DWORD capacity, LPWSTR buffer)
 }  // namespace
 
 // The import slots. Initialised with the doubles' addresses at compile time,
-// so they are in place before any constructor runs.
-#define TAKE_OVER(name, fake) extern "C" { decltype(&::name) __imp_##name = &fake; }
-TAKE_OVER(Sleep, fakeSleep)
-TAKE_OVER(GlobalAlloc, fakeGlobalAlloc)
-TAKE_OVER(GlobalFree, fakeGlobalFree)
-TAKE_OVER(ShellExecuteExW, fakeShellExecuteExW)
-TAKE_OVER(MsgWaitForMultipleObjectsEx, fakeMsgWaitForMultipleObjectsEx)
-TAKE_OVER(GetTickCount64, fakeGetTickCount64)
-TAKE_OVER(PowerCreateRequest, fakePowerCreateRequest)
-TAKE_OVER(PowerSetRequest, fakePowerSetRequest)
-TAKE_OVER(PowerClearRequest, fakePowerClearRequest)
-TAKE_OVER(SetThreadExecutionState, fakeSetThreadExecutionState)
-TAKE_OVER(ShutdownBlockReasonCreate, fakeShutdownBlockReasonCreate)
-TAKE_OVER(ShutdownBlockReasonDestroy, fakeShutdownBlockReasonDestroy)
-TAKE_OVER(GetExitCodeProcess, fakeGetExitCodeProcess)
-TAKE_OVER(CloseHandle, fakeCloseHandle)
-TAKE_OVER(MessageBoxW, fakeMessageBoxW)
-TAKE_OVER(GetCurrentDirectoryW, fakeGetCurrentDirectoryW)
+// so they are in place before any constructor runs. The 32-bit import
+// libraries name a slot after the decorated stdcall symbol,
+// __imp__Name@<argument bytes>, so there the slot takes that name; the byte
+// count is checked against the function's own parameters.
+template <typename Function> struct ArgumentBytes;
+template <typename Result, typename... Parameters> struct ArgumentBytes<Result WINAPI(Parameters...)> {
+    static constexpr size_t value = (size_t{0} + ... + ((sizeof(Parameters) + 3) / 4 * 4));
+};
+#if defined(_WIN64)
+#define TAKE_OVER(name, fake, bytes) extern "C" { decltype(&::name) __imp_##name = &fake; }
+#else
+#define TAKE_OVER(name, fake, bytes)                                                                           \
+    static_assert(ArgumentBytes<decltype(::name)>::value == bytes, #name " argument bytes");                  \
+    extern "C" { decltype(&::name) slot_##name __asm__("__imp__" #name "@" #bytes) = &fake; }
+#endif
+TAKE_OVER(Sleep, fakeSleep, 4)
+TAKE_OVER(GlobalAlloc, fakeGlobalAlloc, 8)
+TAKE_OVER(GlobalFree, fakeGlobalFree, 4)
+TAKE_OVER(ShellExecuteExW, fakeShellExecuteExW, 4)
+TAKE_OVER(MsgWaitForMultipleObjectsEx, fakeMsgWaitForMultipleObjectsEx, 20)
+TAKE_OVER(GetTickCount64, fakeGetTickCount64, 0)
+TAKE_OVER(PowerCreateRequest, fakePowerCreateRequest, 4)
+TAKE_OVER(PowerSetRequest, fakePowerSetRequest, 8)
+TAKE_OVER(PowerClearRequest, fakePowerClearRequest, 8)
+TAKE_OVER(SetThreadExecutionState, fakeSetThreadExecutionState, 4)
+TAKE_OVER(ShutdownBlockReasonCreate, fakeShutdownBlockReasonCreate, 8)
+TAKE_OVER(ShutdownBlockReasonDestroy, fakeShutdownBlockReasonDestroy, 4)
+TAKE_OVER(GetExitCodeProcess, fakeGetExitCodeProcess, 8)
+TAKE_OVER(CloseHandle, fakeCloseHandle, 4)
+TAKE_OVER(MessageBoxW, fakeMessageBoxW, 16)
+TAKE_OVER(GetCurrentDirectoryW, fakeGetCurrentDirectoryW, 8)
 #undef TAKE_OVER
 
 // ---- the spooler ----------------------------------------------------------

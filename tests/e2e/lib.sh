@@ -9,7 +9,8 @@
 # what the printer received, and tears everything down again (e2e_end).
 #
 # The caller sets E2E_BIN: the folder with VxUpgrade.exe, vxprobe.dll,
-# e2e_spool.exe and e2e_driver.exe (the build's bin folder).
+# e2e_spool.exe and e2e_driver.exe (the build's bin folder), and may set
+# E2E_TOOL to run another VxUpgrade.exe (the one taken out of the package).
 
 E2E_HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 E2E_FIRMWARE=(VX350_A.05.01.fmw VX355KPLOT_A.04.02.fmw VX350KPLOT_A.04.02.fmw
@@ -116,7 +117,7 @@ e2e_begin() {
     E2E_TEMPLATE=$template
     E2E_COMPUTER=$(cat "$template/computer")
     e2e_wine_env "$E2E_DIR/prefix"
-    cp "$E2E_BIN/VxUpgrade.exe" "$E2E_BIN/vxprobe.dll" "$E2E_DIR/tool/"
+    cp "${E2E_TOOL:-$E2E_BIN/VxUpgrade.exe}" "$E2E_BIN/vxprobe.dll" "$E2E_DIR/tool/"
     if [ -z "${E2E_USE_DISPLAY:-}" ]; then
         # A display of our own: the screenshots show this scenario only.
         local fd_file="$E2E_DIR/display"

@@ -4,7 +4,9 @@
 #
 #   scenario.sh prepare <bin folder> <run file> <artifact root>
 #       makes this run's template in a temporary folder, whose path goes into
-#       <run file>, and starts the long scenarios in the background
+#       <run file>, and starts the long scenarios in the background; with
+#       E2E_PACKAGE set to a release zip, every scenario of the run uses the
+#       VxUpgrade.exe taken out of it instead of the one in <bin folder>
 #   scenario.sh run <name> <bin folder> <run file> <artifact root>
 #   scenario.sh collect <name> <run file>   the result of a background scenario
 #   scenario.sh cleanup <run file>          stops what still runs and removes
@@ -512,6 +514,11 @@ main() {
         e2e_say "making the template prefix in $run"
         e2e_make_template "$run/template" || { echo "FAIL: cannot make the template prefix" >&2; exit 1; }
         e2e_say "template ready; the computer is $(cat "$run/template/computer")"
+        if [ -n "${E2E_PACKAGE:-}" ]; then
+            unzip -q -o -j "$E2E_PACKAGE" VxUpgrade.exe -d "$run/shipped" && [ -f "$run/shipped/VxUpgrade.exe" ] ||
+                { echo "FAIL: no VxUpgrade.exe in $E2E_PACKAGE" >&2; exit 1; }
+            e2e_say "the scenarios run VxUpgrade.exe from $E2E_PACKAGE"
+        fi
         # The disk-staged upgrade waits the printer's real reboot time, about
         # three minutes; it runs beside the others, on its own display and prefix.
         for name in $background; do
@@ -552,7 +559,8 @@ main() {
         declare -F "scenario_$name" >/dev/null || { echo "no scenario $name" >&2; exit 2; }
         [ -f "$4" ] && [ -d "$(cat "$4")/template" ] || { echo "no template: run 'prepare' first" >&2; exit 2; }
         run=$(cat "$4")
-        e2e_say "scenario $name"
+        [ ! -f "$run/shipped/VxUpgrade.exe" ] || E2E_TOOL=$run/shipped/VxUpgrade.exe
+        e2e_say "scenario $name${E2E_TOOL:+ (with $E2E_TOOL)}"
         e2e_begin "$run/template" "$run/$name" "$5/$name"
         trap 'e2e_end; rm -rf "$E2E_DIR"; exit 3' INT TERM
         "scenario_$name"

@@ -88,6 +88,24 @@ TEST_F(LibraryLoading, AFailedOrEmptyAnswerIsReleasedThenUnloaded)
     }
 }
 
+// The library's calling convention is unknown: a stdcall and a cdecl build
+// must both get their arguments in order, hand the printer over and leave
+// the tool's stack as it was (a stack pointer left off by the argument bytes
+// garbles the caller's locals or its return).
+TEST_F(LibraryLoading, APrinterIsFoundWhicheverWayTheLibraryCleansUpItsArguments)
+{
+    for (const wchar_t *double_ : {L"scripted_probe.dll", L"cdecl_probe.dll"}) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(double_)));
+        install(double_);
+        SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "one-printer");
+        SetEnvironmentVariableA("PROBE_DOUBLE_LOG", "");
+        EXPECT_EQ(detectPrinter(), 1);
+        EXPECT_STREQ(upgradeState.portName, L"USB007");
+        EXPECT_EQ(log(), "attach;get 0 4 fresh;release same;detach;");
+        DeleteFileW(library.c_str());
+    }
+}
+
 TEST_F(LibraryLoading, NullPointersFromTheLibraryArePassedOver)
 {
     install(L"scripted_probe.dll");

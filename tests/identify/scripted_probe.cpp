@@ -42,12 +42,25 @@ DeviceRecord nullRecords[] = {
 };
 DeviceEntry nullDevices[] = {{nullptr, 2}, {nullRecords, 0}, {nullRecords, 3}};
 
+// One 350 on USB007: a found printer, to tell a call that went right.
+DeviceAttribute port7[] = {{PortNameAttribute, "USB007", 0}};
+DeviceRecord printer350[] = {{{}, "Tarnell Vellumax 350", {}, port7, 1}};
+DeviceEntry onePrinter[] = {{printer350, 1}};
+
 }  // namespace
 
+// Built twice in the 32-bit build: as the header declares the entries
+// (stdcall), and with PROBE_CDECL, as a library that leaves its arguments to
+// the caller.
+#if defined(PROBE_CDECL)
+#define PROBE_CALL __cdecl
+#else
+#define PROBE_CALL WINAPI
 extern "C" GetDevicesFunction VXPROBE_GetDevices;
 extern "C" ReleaseDevicesFunction VXPROBE_ReleaseDevices;
+#endif
 
-extern "C" int32_t WINAPI VXPROBE_GetDevices(DeviceList *list, int32_t scope, int32_t detail)
+extern "C" int32_t PROBE_CALL VXPROBE_GetDevices(DeviceList *list, int32_t scope, int32_t detail)
 {
     bool fresh = list->devices == nullptr && list->deviceCount == 0 && list->flag == 0;
     note(scope == 0 && detail == 4 && fresh ? "get 0 4 fresh" : "get unexpected");
@@ -62,10 +75,14 @@ extern "C" int32_t WINAPI VXPROBE_GetDevices(DeviceList *list, int32_t scope, in
         list->devices = nullDevices;
         list->deviceCount = 3;
     }
+    if (scriptIs("one-printer")) {
+        list->devices = onePrinter;
+        list->deviceCount = 1;
+    }
     return 0;
 }
 
-extern "C" int32_t WINAPI VXPROBE_ReleaseDevices(DeviceList *list)
+extern "C" int32_t PROBE_CALL VXPROBE_ReleaseDevices(DeviceList *list)
 {
     note(list == lastList ? "release same" : "release other");
     return 0;
