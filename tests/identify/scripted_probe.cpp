@@ -43,7 +43,7 @@ DeviceRecord nullRecords[] = {
 DeviceEntry nullDevices[] = {{nullptr, 2}, {nullRecords, 0}, {nullRecords, 3}};
 
 // One 350 on USB007: a found printer, to tell a call that went right.
-DeviceAttribute port7[] = {{PortNameAttribute, "USB007", 0}};
+DeviceAttribute port7[] = {{portNameAttribute, "USB007", 0}};
 DeviceRecord printer350[] = {{{}, "Tarnell Vellumax 350", {}, port7, 1}};
 DeviceEntry onePrinter[] = {{printer350, 1}};
 
