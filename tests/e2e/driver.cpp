@@ -462,16 +462,42 @@ long runProgram(const std::wstring &commandLine, double seconds)
 // extension into the display, and Wine routes them to the focused window or
 // to the one under the pointer, so the dialog manager takes part. A key
 // message posted to a window would skip that routing and hide focus faults.
-// Wine starts a Unix program named by its Z: path, but gives no handle to
-// wait for it, so the events get a moment to arrive.
+// Wine starts a Unix program named by its Z: path but gives no handle to
+// wait for it; a shell around it leaves xdotool's exit code in a file.
 void realInput(const std::string &arguments)
 {
+    static int count = 0;
+    std::string marker = "/tmp/e2e-input-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++count);
+    std::wstring markerPath = L"Z:" + wide(marker);
+    for (WCHAR &c : markerPath)
+        if (c == L'/')
+            c = L'\\';
     HANDLE process = nullptr;
-    if (!startProgram(L"Z:\\usr\\bin\\xdotool " + wide(arguments), process))
+    if (!startProgram(L"Z:\\bin\\sh -c \"xdotool " + wide(arguments) + L"; echo $? >" + wide(marker) + L".new && mv " +
+                          wide(marker) + L".new " + wide(marker) + L"\"",
+                      process))
         failRun("cannot run xdotool (error " + std::to_string(GetLastError()) + ")");
     if (process)
         CloseHandle(process);
-    pause(300);
+    double until = now() + 10;
+    for (;;) {
+        FILE *file = _wfopen(markerPath.c_str(), L"rb");
+        if (file) {
+            int code = -1;
+            if (std::fscanf(file, "%d", &code) != 1)
+                code = -1;
+            std::fclose(file);
+            DeleteFileW(markerPath.c_str());
+            if (code != 0)
+                failRun("xdotool " + arguments + " failed with " + std::to_string(code));
+            break;
+        }
+        if (now() > until)
+            failRun("xdotool " + arguments + " did not finish");
+        pause(PollMs);
+    }
+    // The events reach the tool through Wine a moment later.
+    pause(200);
 }
 
 void press(const std::string &key)
