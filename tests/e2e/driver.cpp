@@ -81,6 +81,7 @@ struct Watch {
     bool toolGone = false;
     std::wstring status, detail;
     bool okEnabled = false, barVisible = false;
+    std::string focus;
     double barShownAt = -1;
     std::vector<std::wstring> statuses;  // every distinct status, in order
     size_t statusesTaken = 0;
@@ -226,6 +227,20 @@ void poll()
         if (okEnabled != watch.okEnabled) {
             watch.okEnabled = okEnabled;
             logLine(okEnabled ? "ok enabled" : "ok disabled");
+        }
+        // Which of the tool's windows has the keyboard focus, for the log:
+        // a key reaches the dialog manager only through a focused control.
+        GUITHREADINFO thread = {};
+        thread.cbSize = sizeof thread;
+        std::string focus = "none";
+        if (GetGUIThreadInfo(GetWindowThreadProcessId(watch.tool, nullptr), &thread) && thread.hwndFocus)
+            focus = thread.hwndFocus == watch.tool ? "dialog"
+                                                   : "control " + std::to_string(GetDlgCtrlID(thread.hwndFocus));
+        if (thread.hwndActive != watch.tool)
+            focus += " (dialog inactive)";
+        if (focus != watch.focus) {
+            watch.focus = focus;
+            logLine("focus " + focus);
         }
         if (barVisible != watch.barVisible) {
             watch.barVisible = barVisible;
@@ -514,7 +529,12 @@ void press(const std::string &key)
                   std::to_string((place.top + place.bottom) / 2) + " click 1");
     } else if (key == "escape" || key == "enter") {
         logLine("press " + key);
-        realInput(key == "escape" ? "key Escape" : "key Return");
+        // Keys go to the X window that has the input focus. Wine gives it to
+        // the active window's own X window, but not always back after a box
+        // closes, where a window manager would; so the tool's window gets it
+        // first, as a window manager gives it to the window the user works in.
+        realInput("search --name '^" + utf8(ToolCaption) + "$' windowfocus --sync " +
+                  (key == "escape" ? "key Escape" : "key Return"));
     } else {
         failRun("unknown key " + key);
     }
