@@ -73,7 +73,7 @@ if [ -z "$given" ]; then
     mkdir -p "$E2E_ART"
     : >"$E2E_ART/wine.err"
 fi
-. tests/bench/figures.sh
+. bench/figures.sh
 set +e  # from here on, a failed measurement is reported and the rest goes on
 
 if [ "$smoke" -eq 1 ]; then

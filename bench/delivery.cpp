@@ -7,7 +7,7 @@
 // served (under Wine: $WINEPREFIX/dosdevices/unc/<host>/<share>). One copy of
 // each first warms the caches and is not counted. Each run prints
 // "tool <seconds>" and "direct <seconds>". Exit code 1 when a copy fails.
-#include "tests/bench/timing.h"
+#include "bench/timing.h"
 
 #include "app/state.h"
 #include "app/text.h"

@@ -76,7 +76,7 @@ expect "reboot wait" 181.783 "$(reboot_wait_from_log "$work/disk.log")"
     echo "reboot 181.7"
     echo "pause 5.2"
 } >"$work/report-samples"
-bash "$(dirname "$0")/../../scripts/bench.sh" --samples "$work/report-samples" >"$work/report" 2>&1 ||
+bash "$(dirname "$0")/../scripts/bench.sh" --samples "$work/report-samples" >"$work/report" 2>&1 ||
     expect "exit code of the report" 0 "$?"
 expect "the goal lines" "start-up: 1.30 times the bare dialog's; goal at most 1.2: not met
 delivery: 0.950 of the direct copy's throughput; goal at least 0.95: met

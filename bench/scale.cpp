@@ -15,7 +15,7 @@
 // strings for match; the fastest of three such timings. Each timing checks
 // the result, so that a search that stopped early cannot look fast. Exit
 // code 1 when a result is wrong.
-#include "tests/bench/timing.h"
+#include "bench/timing.h"
 #include "tests/doubles/fake_windows.h"
 
 #include "app/state.h"

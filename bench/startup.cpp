@@ -7,7 +7,7 @@
 // run starts both programs, one after the other, and prints one line
 // "<name> <seconds>" per start. Exit code 1 when a program cannot be started,
 // ends early or shows no dialog within a minute.
-#include "tests/bench/timing.h"
+#include "bench/timing.h"
 
 #include <windows.h>
 #include <strsafe.h>
