@@ -2,13 +2,13 @@
 // message loop that drives it.
 #include "app/dialog.h"
 
-#include "app/protection.h"
+#include "app/phase.h"
 #include "app/resources/resource.h"
 #include "app/sequence.h"
 #include "app/state.h"
+#include "app/text.h"
 #include "app/wait.h"
 #include "delivery/sharing.h"
-#include "delivery/transfer.h"
 
 #include <commctrl.h>
 
@@ -24,18 +24,15 @@ const WCHAR stopWaitingQuestion[] =
     L"The printer has not taken the firmware from the print queue for a minute.\n"
     L"Stop waiting? The print queue is unshared now; the firmware stays in it and is printed when the printer is "
     L"ready.";
+const WCHAR stopWaitingLine[] =
+    L"\nWaiting for the printer to take the firmware from the print queue. Press Esc to stop waiting.";
+const WCHAR stopCopyQuestion[] =
+    L"The printer has not taken the firmware for a minute.\n"
+    L"Stop the upgrade? The printer may then have received part of a firmware file.";
+const WCHAR stopCopyLine[] = L"\nThe printer has not taken the firmware for a minute. Press Esc to stop the upgrade.";
 
 // The progress bar keeps its default range of 0 to 100, one step per tick.
 const UINT rebootWaitFullPosition = 100;
-
-// Inside a transfer stage or a wait, Ok, Escape and close can only arrive
-// through the modal loop of an ownerless box or through the wait's own
-// dispatching: an Ok would start the second stage inside the first, a close
-// would end the tool in the middle of a copy.
-bool busy()
-{
-    return upgradeState.transferRunning || upgradeState.waiting;
-}
 
 void onInitDialog(HWND window)
 {
@@ -55,50 +52,14 @@ void onInitDialog(HWND window)
 }
 
 // The run starts from the message loop, after ShowWindow has returned and the
-// window is on screen; posting (not sending) is what gives that order.
+// window is on screen; posting (not sending) is what gives that order. Only
+// the first show starts it: the phase has moved on by the next one.
 void onWindowPosChanged(HWND window, const WINDOWPOS *position)
 {
-    if (!position || !(position->flags & SWP_SHOWWINDOW) || upgradeState.startPosted)
+    if (!position || !(position->flags & SWP_SHOWWINDOW) || upgradeState.phase != PhaseCreated)
         return;
-    upgradeState.startPosted = 1;
+    enterPhase(PhaseStarting);
     PostMessageW(window, WM_APP, 0, 0);
-}
-
-// Every way out puts back sharing that the tool added. restoreSharing may
-// block until the queue has printed its jobs, so the window stays until then.
-void closeTool(HWND window)
-{
-    // The reboot wait is abandoned: its ticks must not bring up the reboot
-    // instructions while the queue drains.
-    KillTimer(window, IDT_REBOOT_WAIT);
-    if (restoreDue())
-        restoreSharing();
-    DestroyWindow(window);
-}
-
-void onOk(HWND window)
-{
-    if (upgradeState.firmwareKind != FirmwareDiskStaged || upgradeState.upgradeFinished) {
-        closeTool(window);
-        return;
-    }
-    // The reboot wait is over and the user has rebooted the printer.
-    SetWindowTextW(upgradeState.detailText, L"");
-    upgradeState.transferRunning = 1;
-    runSecondStage();
-    upgradeState.transferRunning = 0;
-    discardPendingInput();
-    endFirmwareInFlight(window);
-    showFinalText();
-}
-
-void onCancel(HWND window)
-{
-    if (restoreDue())
-        restoreSharing();
-    // The close handling tests restoreDue again, so a restore that stopped
-    // short is tried once more.
-    SendMessageW(window, WM_CLOSE, 0, 0);
 }
 
 void onRebootWaitTick()
@@ -109,53 +70,104 @@ void onRebootWaitTick()
         SendMessageW(bar, PBM_SETPOS, position + 1, 0);
         return;
     }
-    KillTimer(upgradeState.mainDialog, IDT_REBOOT_WAIT);
-    HWND ok = GetDlgItem(upgradeState.mainDialog, IDOK);
-    EnableWindow(ok, TRUE);
-    // The focus sat on the bar while Ok was disabled; Enter now means Ok.
-    SendMessageW(upgradeState.mainDialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(ok), TRUE);
+    // Stops the timer, and enables Ok with the focus on it: Enter now means Ok.
+    enterPhase(PhaseRebootReady);
     ShowWindow(bar, SW_HIDE);
     SetWindowTextW(upgradeState.statusText, rebootInstructionsText);
 }
 
-// Escape and the close box, once the tool has offered to stop waiting for
-// the print queue; the wait itself acts on the answer.
-void askToStopWaiting(HWND window)
+// A wait has made no progress for a minute. The line is added once: the
+// phase has moved on by a second stall.
+void offerToStop(RunPhase stalled, const WCHAR *line)
 {
-    if (MessageBoxW(window, stopWaitingQuestion, L"Confirmation", MB_YESNO | MB_ICONQUESTION) == IDYES)
-        upgradeState.stopWaitingChosen = 1;
+    WCHAR text[confirmationCapacity] = L"";
+    GetWindowTextW(upgradeState.statusText, text, ARRAYSIZE(text));
+    if (!appendText(text, line))
+        copyText(text, line + 1);
+    SetWindowTextW(upgradeState.statusText, text);
+    enterPhase(stalled);
 }
 
-// A shutdown or log-off in the middle of a copy or of the reboot wait would
-// leave the printer half upgraded: it is refused while firmware is in flight,
-// and the reason set by beginFirmwareInFlight tells the user why.
-BOOL onQueryEndSession(HWND window)
+// Escape or the close box once the tool has offered to stop. No goes back to
+// the wait; yes stops it, and the wait's caller ends the run. The session
+// may have ended while the box was open.
+void askToStop(HWND window, const WCHAR *question, UINT defaultButton)
 {
-    SetWindowLongPtrW(window, DWLP_MSGRESULT, upgradeState.firmwareInFlight ? FALSE : TRUE);
-    return TRUE;
+    const RunPhase stalled = upgradeState.phase;
+    enterPhase(PhaseAskingToStop);
+    int answer = askUser(window, question, L"Confirmation", MB_YESNO | MB_ICONQUESTION | defaultButton);
+    if (upgradeState.phase != PhaseAskingToStop)
+        return;
+    enterPhase(answer == IDYES ? PhaseStopping : stalled);
 }
 
 // The session ends anyway (the user forced it): Windows ends the process
 // once this returns, so sharing the tool added is put back now, without
-// waiting for the jobs, which stay in the spooler.
-void onEndSession(bool ending)
+// waiting for the jobs, which stay in the spooler. A stage or wait that runs
+// beneath this sees the run end and stops without a further copy or box.
+void endAtOnce(HWND window)
 {
-    if (ending && restoreDue())
+    if (restoreDue())
         restoreSharingAtOnce();
+    endTool(window);
+}
+
+void act(HWND window, RunMessage message)
+{
+    switch (actionFor(upgradeState.phase, message)) {
+    case CloseTool:
+        closeTool(window);
+        break;
+    case SendSecondStage:
+        sendSecondStage(window);
+        break;
+    case RunSequence:
+        runUpgradeSequence(window);
+        break;
+    case StepRebootWait:
+        onRebootWaitTick();
+        break;
+    case OfferStopCopy:
+        offerToStop(PhaseCopyStalled, stopCopyLine);
+        break;
+    case OfferStopWaiting:
+        offerToStop(PhaseDrainStalled, stopWaitingLine);
+        break;
+    case AskStopCopy:
+        // A stop cuts a file short: No is the default.
+        askToStop(window, stopCopyQuestion, MB_DEFBUTTON2);
+        break;
+    case AskStopWaiting:
+        askToStop(window, stopWaitingQuestion, MB_DEFBUTTON1);
+        break;
+    case AllowShutdown:
+    case RefuseShutdown:
+        // A shutdown or log-off in the middle of an upgrade would leave the
+        // printer half upgraded; the reason set while firmware is in flight
+        // tells the user why it waits.
+        SetWindowLongPtrW(window, DWLP_MSGRESULT, actionFor(upgradeState.phase, message) == AllowShutdown);
+        break;
+    case EndAtOnce:
+        endAtOnce(window);
+        break;
+    case Ignore:
+        break;
+    }
 }
 
 // The run cannot go on after a C++ failure (a container that could not
 // grow, for example): say so, put back the sharing the tool added, and end.
+// The sharing goes back at once, without waiting for the jobs: a restore may
+// be what failed, or may be waiting beneath this, and then it sees the run
+// end and stops.
 void onUnexpectedFailure(HWND window)
 {
-    upgradeState.transferRunning = 0;
-    upgradeState.stopWaitingOffered = 0;
-    KillTimer(window, IDT_REBOOT_WAIT);
-    MessageBoxW(nullptr, L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may not have been "
-                         L"updated completely.",
-                L"Firmware Upgrade Error", MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+    enterPhase(PhaseClosing);
+    askUser(nullptr, L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may not have been "
+                     L"updated completely.",
+            L"Firmware Upgrade Error", MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
     if (restoreDue())
-        restoreSharing();
+        restoreSharingAtOnce();
     DestroyWindow(window);
 }
 
@@ -170,46 +182,44 @@ INT_PTR handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         onWindowPosChanged(window, reinterpret_cast<const WINDOWPOS *>(lParam));
         return FALSE;
     case WM_APP:
-        runUpgradeSequence(window);
+        act(window, MessageStart);
         return FALSE;
     case WM_COMMAND:
-        // While busy these are swallowed, not passed on. A disabled Ok is
-        // never acted on, whoever sends the command.
+        // Handled (TRUE) whatever the phase made of them.
         switch (LOWORD(wParam)) {
         case IDOK:
-            if (!busy() && IsWindowEnabled(GetDlgItem(window, IDOK)))
-                onOk(window);
+            act(window, MessageOk);
             return TRUE;
         case IDCANCEL:
-            if (upgradeState.stopWaitingOffered)
-                askToStopWaiting(window);
-            else if (!busy())
-                onCancel(window);
+            act(window, MessageLeave);
             return TRUE;
         default:
             return FALSE;
         }
     case WM_TIMER:
         // Timer 1 is the dialog's only timer.
-        onRebootWaitTick();
+        act(window, MessageTick);
         return FALSE;
     case WM_CLOSE:
-        if (upgradeState.stopWaitingOffered)
-            askToStopWaiting(window);
-        else if (!busy())
-            closeTool(window);
+        act(window, MessageLeave);
         return TRUE;
     case WM_QUERYENDSESSION:
-        return onQueryEndSession(window);
+        act(window, MessageQueryEndSession);
+        return TRUE;
     case WM_ENDSESSION:
-        onEndSession(wParam != FALSE);
+        if (wParam)
+            act(window, MessageEndSession);
         return TRUE;
     case WM_DESTROY:
         // Every way out comes here: nothing keeps the system awake after it.
-        endFirmwareInFlight(window);
+        enterPhase(PhaseClosing);
         PostQuitMessage(0);
         return TRUE;
     default:
+        if (message == stallMessage) {
+            act(window, MessageStall);
+            return TRUE;
+        }
         return FALSE;
     }
 }

@@ -51,10 +51,6 @@ bool claimSingleInstance()
 
 void beginFirmwareInFlight(HWND dialog)
 {
-    if (upgradeState.firmwareInFlight)
-        return;
-    upgradeState.firmwareInFlight = 1;
-
     // A power request carries a reason that "powercfg /requests" shows; the
     // execution state is the fallback where a request cannot be made.
     REASON_CONTEXT reason = {};
@@ -76,9 +72,6 @@ void beginFirmwareInFlight(HWND dialog)
 
 void endFirmwareInFlight(HWND dialog)
 {
-    if (!upgradeState.firmwareInFlight)
-        return;
-    upgradeState.firmwareInFlight = 0;
     if (upgradeState.powerRequest) {
         PowerClearRequest(upgradeState.powerRequest, PowerRequestSystemRequired);
         CloseHandle(upgradeState.powerRequest);

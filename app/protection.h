@@ -11,7 +11,8 @@ bool claimSingleInstance();
 
 // From the user's confirmation until the print queue's sharing is back the
 // system is kept awake and a shutdown or log-off is asked to wait, with a
-// reason the user sees. Both calls may be repeated; the end releases only
-// what the beginning took.
+// reason the user sees. enterPhase() calls these as the run enters and
+// leaves the phases with firmware in flight; the end releases what the
+// beginning took.
 void beginFirmwareInFlight(HWND dialog);
 void endFirmwareInFlight(HWND dialog);

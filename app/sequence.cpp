@@ -2,7 +2,8 @@
 // the printer, find its queue, confirm, send the first stage, report.
 #include "app/sequence.h"
 
-#include "app/protection.h"
+#include "app/phase.h"
+#include "app/resources/resource.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "app/wait.h"
@@ -48,6 +49,12 @@ static_assert((ARRAYSIZE(confirmationStart) - 1) + (ARRAYSIZE(confirmationPort) 
                   confirmationCapacity,
               "the confirmation text must always fit");
 
+const WCHAR stoppedText[] =
+    L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file. Switch the "
+    L"printer off and on again, then run the upgrade again.";
+
+const UINT rebootWaitTickMs = 1800;
+
 const WCHAR stillSharedStart[] = L"\nThe printer ";
 const WCHAR stillSharedMiddle[] = L" is still shared as ";
 const WCHAR stillSharedEnd[] = L": the tool could not stop sharing it. Stop sharing it in the printer's properties.";
@@ -81,6 +88,15 @@ void composeNotDetectedBox(WCHAR (&text)[confirmationCapacity])
         copyText(text, notDetectedBoxText);
 }
 
+// One of the run's own boxes, owned by the dialog, which it disables
+// meanwhile. Nothing the dialog receives while the box is open means
+// anything: the box's answer decides.
+int ask(HWND dialog, const WCHAR *text, const WCHAR *caption, UINT type)
+{
+    enterPhase(PhaseAsking);
+    return askUser(dialog, text, caption, type);
+}
+
 const DWORD pauseBeforeAttempt = 5000;
 const DWORD pauseAfterFailedAttempt = 1000;
 
@@ -91,19 +107,22 @@ bool searchForPrinter(HWND dialog)
     for (;;) {
         SetWindowTextW(upgradeState.statusText, searchingText);
         waitResponsive(nullptr, pauseBeforeAttempt);
+        if (!IsWindow(dialog))
+            return false;
         if (detectPrinter())
             return true;
 
         SetWindowTextW(upgradeState.statusText, notDetectedText);
         WCHAR boxText[confirmationCapacity];
         composeNotDetectedBox(boxText);
-        int answer = MessageBoxW(dialog, boxText, L"Error", MB_OKCANCEL | MB_ICONWARNING);
-        // Only Ok means "search again". A box that could not be shown, or a
-        // window that was closed while the box was open, must not leave an
-        // invisible process searching for ever.
+        int answer = ask(dialog, boxText, L"Error", MB_OKCANCEL | MB_ICONWARNING);
+        // Only Ok means "search again". A box that could not be shown must
+        // not leave an invisible process searching for ever.
         bool givenUp = answer != IDOK || !IsWindow(dialog);
         if (givenUp)
-            DestroyWindow(dialog);  // nothing has been shared yet
+            endTool(dialog);  // nothing has been shared yet
+        else
+            enterPhase(PhaseSearching);
         waitResponsive(nullptr, pauseAfterFailedAttempt);
         if (givenUp)
             return false;
@@ -125,24 +144,80 @@ bool confirmUpgrade(HWND dialog)
         return false;
     SetWindowTextW(upgradeState.statusText, text);
 
-    int answer = MessageBoxW(dialog, confirmationBoxText, L"Confirmation", MB_OKCANCEL | MB_ICONQUESTION);
-    // Anything but a plain Ok (a box that failed, a window closed meanwhile)
-    // counts as a decline: firmware is never sent without consent.
-    return answer == IDOK && IsWindow(dialog);
+    int answer = ask(dialog, confirmationBoxText, L"Confirmation", MB_OKCANCEL | MB_ICONQUESTION);
+    // Anything but a plain Ok (a box that failed) counts as a decline:
+    // firmware is never sent without consent.
+    return answer == IDOK;
+}
+
+// The printer takes the disk file and reboots; the dialog's timer fills the
+// bar meanwhile, and the queue stays shared for the second stage.
+void startRebootWait(HWND dialog)
+{
+    ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
+    enterPhase(PhaseRebootWait);
+    SetTimer(dialog, IDT_REBOOT_WAIT, rebootWaitTickMs, nullptr);
+}
+
+// The user stopped a copy that did not end: the printer may hold part of a
+// file. A session that ends has been answered already, with no box.
+void endStoppedUpgrade(HWND dialog)
+{
+    if (upgradeState.phase == PhaseStopping) {
+        if (restoreDue())
+            restoreSharingAtOnce();
+        askUser(dialog, stoppedText, L"Firmware Upgrade Error", MB_OK | MB_ICONWARNING);
+    }
+    endTool(dialog);
+}
+
+// What follows a transfer stage: the reboot wait, or the sharing put back
+// and the final text; or, when the stage could not finish, the end.
+void finishStage(HWND dialog, StageOutcome outcome)
+{
+    switch (outcome) {
+    case StageRefused:
+        endTool(dialog);  // nothing was shared
+        return;
+    case StageFailed:
+        closeTool(dialog);
+        return;
+    case StageStopped:
+        endStoppedUpgrade(dialog);
+        return;
+    case StageSent:
+        break;
+    }
+    if (upgradeState.firmwareKind == FirmwareDiskStaged && !upgradeState.upgradeFinished) {
+        startRebootWait(dialog);
+        return;
+    }
+    if (restoreDue()) {
+        enterPhase(PhaseRestoring);
+        // Stopped: the user chose not to wait for the printer, or the
+        // session ends; the queue has been unshared and the tool ends.
+        if (restoreSharing() == RestoreStopped) {
+            endTool(dialog);
+            return;
+        }
+    }
+    enterPhase(PhaseFinished);
+    showFinalText();
 }
 
 }  // namespace
 
 void runUpgradeSequence(HWND dialog)
 {
+    enterPhase(PhaseSearching);
     if (!searchForPrinter(dialog))
         return;
 
     upgradeState.foundQueues = findPrintQueues();
     if (upgradeState.foundQueues.empty()) {
         SetWindowTextW(upgradeState.statusText, noQueueText);
-        MessageBoxW(dialog, noQueueBoxText, L"Error", MB_OK | MB_ICONWARNING);
-        DestroyWindow(dialog);  // nothing has been shared yet
+        ask(dialog, noQueueBoxText, L"Error", MB_OK | MB_ICONWARNING);
+        endTool(dialog);  // nothing has been shared yet
         return;
     }
 
@@ -154,47 +229,58 @@ void runUpgradeSequence(HWND dialog)
     // to a share that does not exist. Everything that can be checked without
     // changing anything is checked before the user is asked.
     if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !upgradeCanStart()) {
-        DestroyWindow(dialog);  // nothing has been shared yet
+        endTool(dialog);  // nothing has been shared yet
         return;
     }
 
     if (!confirmUpgrade(dialog)) {
+        if (!IsWindow(dialog))
+            return;
         SetWindowTextW(upgradeState.statusText, cancelledText);
         // Ok now closes the tool, even for a printer whose upgrade has a
         // second stage.
         upgradeState.upgradeFinished = 1;
+        enterPhase(PhaseFinished);
         return;
     }
 
     // From here until the sharing is back the computer must not sleep or
-    // shut down; the destroy handling ends this on every way out.
-    beginFirmwareInFlight(dialog);
+    // shut down (app/phase.cpp).
+    enterPhase(PhaseCopying);
     SetWindowTextW(upgradeState.statusText, copyingText);
-    upgradeState.transferRunning = 1;
-    int sent = runFirstStage();
-    upgradeState.transferRunning = 0;
-    // A click on Ok made while the files were copied must not close the
-    // tool the moment the final text appears.
-    discardPendingInput();
-    if (!sent) {
-        // The stage has told the user why. After a failed copy it has also
-        // destroyed the dialog, and the close below finds no window.
-        if (restoreDue())
+    finishStage(dialog, runFirstStage());
+}
+
+void sendSecondStage(HWND dialog)
+{
+    // The reboot wait is over and the user has rebooted the printer.
+    SetWindowTextW(upgradeState.detailText, L"");
+    enterPhase(PhaseCopying);
+    finishStage(dialog, runSecondStage());
+}
+
+void endTool(HWND dialog)
+{
+    enterPhase(PhaseClosing);
+    DestroyWindow(dialog);
+}
+
+void closeTool(HWND dialog)
+{
+    if (restoreDue()) {
+        enterPhase(PhaseRestoring);
+        // A restore that stopped short (the queue could not be opened or
+        // read) is tried once more before the window goes.
+        if (restoreSharing() == RestoreFailed && restoreDue())
             restoreSharing();
-        SendMessageW(dialog, WM_CLOSE, 0, 0);
-        return;
     }
-    // A disk-staged upgrade goes on in the reboot wait and the next Ok.
-    if (upgradeState.firmwareKind == FirmwareDiskStaged)
-        return;
-    endFirmwareInFlight(dialog);
-    showFinalText();
+    endTool(dialog);
 }
 
 void showFinalText()
 {
     WCHAR text[confirmationCapacity];
-    if (!upgradeState.sharingLeft || !copyText(text, firmwareCopiedText) || !appendText(text, stillSharedStart) ||
+    if (!upgradeState.sharingNotPutBack || !copyText(text, firmwareCopiedText) || !appendText(text, stillSharedStart) ||
         !appendText(text, upgradeState.selectedQueue.printerName) || !appendText(text, stillSharedMiddle) ||
         !appendText(text, upgradeState.targetShareName) || !appendText(text, stillSharedEnd)) {
         SetWindowTextW(upgradeState.statusText, firmwareCopiedText);

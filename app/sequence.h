@@ -3,7 +3,19 @@
 
 #include <windows.h>
 
+// The handling of the start message: from the search to the final text, or
+// for a disk-staged printer to the reboot wait.
 void runUpgradeSequence(HWND dialog);
+
+// The second stage, once the printer has rebooted and the user pressed Ok.
+void sendSecondStage(HWND dialog);
+
+// Ends the tool: the dialog is destroyed, and with it the message loop.
+void endTool(HWND dialog);
+
+// Ends the tool after putting back the sharing it added, which waits until
+// the queue has printed its jobs.
+void closeTool(HWND dialog);
 
 // The text that ends every successful run; the second stage's Ok shows it too.
 extern const WCHAR firmwareCopiedText[];

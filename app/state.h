@@ -2,6 +2,8 @@
 // here for the later steps; there is no other channel between them.
 #pragma once
 
+#include "app/phase.h"
+
 #include <windows.h>
 
 #include <vector>
@@ -37,7 +39,6 @@ struct UpgradeState {
     HWND statusText = nullptr;
     HWND detailText = nullptr;
     WCHAR computerName[computerNameCapacity] = L"";
-    int startPosted = 0;
     WCHAR portName[nameCapacity] = L"USB001";
     FirmwareKind firmwareKind = FirmwareNone;
     DWORD libraryError = 0;  // why the last search could not load the device library; 0 when it could
@@ -47,23 +48,12 @@ struct UpgradeState {
     int sharedByTool = 0;
     // Nonzero once putting back the sharing that the tool added has failed
     // (the queue could not be opened or read, or the write was refused).
-    int sharingLeft = 0;
+    int sharingNotPutBack = 0;
     int upgradeFinished = 0;
-    // Nonzero while a transfer stage runs. Its message boxes have no owner,
-    // so their modal loops still deliver Ok, Cancel and close to the dialog;
-    // the dialog ignores them meanwhile.
-    int transferRunning = 0;
-    // Nonzero while the thread is inside a wait that dispatches messages
-    // (app/wait.h); the dialog then ignores Ok, Escape and close too.
-    int waiting = 0;
-    // Set once the print queue has held its jobs for a minute before the
-    // tool unshares it: Escape and the close box then ask whether to stop
-    // waiting, and a yes sets stopWaitingChosen.
-    int stopWaitingOffered = 0;
-    int stopWaitingChosen = 0;
-    // From the user's confirmation until the sharing is back: the system is
-    // kept awake and a shutdown is asked to wait (app/protection.h).
-    int firmwareInFlight = 0;
+    // Where the run is (app/phase.h); changed by enterPhase() only.
+    RunPhase phase = PhaseCreated;
+    int refusedPhaseChanges = 0;
+    // Held while firmware is in flight (app/protection.h).
     HANDLE powerRequest = nullptr;
 };
 

@@ -1,23 +1,13 @@
 #include "app/wait.h"
 
+#include "app/phase.h"
 #include "app/state.h"
 
 namespace {
 
-bool isUserInput(UINT message)
-{
-    return (message >= WM_KEYFIRST && message <= WM_KEYLAST) ||
-           (message >= WM_MOUSEFIRST && message <= WM_MOUSELAST) ||
-           (message >= WM_NCMOUSEMOVE && message <= WM_NCXBUTTONDBLCLK);
-}
-
-// Passes one message on as the main loop would. Input is dropped, except
-// while the tool offers to stop waiting for the print queue: then Escape and
-// the close box must reach the dialog, which decides what they mean.
+// Passes one message on as the main loop would.
 void dispatch(MSG &message)
 {
-    if (isUserInput(message.message) && !upgradeState.stopWaitingOffered)
-        return;
     if (upgradeState.mainDialog && IsDialogMessageW(upgradeState.mainDialog, &message))
         return;
     TranslateMessage(&message);
@@ -30,10 +20,7 @@ WaitOutcome waitResponsive(HANDLE handle, DWORD milliseconds)
 {
     const DWORD count = handle ? 1 : 0;
     const ULONGLONG deadline = GetTickCount64() + milliseconds;
-    // While this is nonzero the dialog ignores Ok, Escape and close that
-    // arrive as messages rather than input (a posted command, the taskbar's
-    // Close): the caller is in the middle of something.
-    ++upgradeState.waiting;
+    const bool endingBefore = runEnding();
     // Once the quit message has been seen the window is gone: nothing is left
     // to answer for, and the quit is kept for the main loop.
     bool quitSeen = false;
@@ -41,6 +28,10 @@ WaitOutcome waitResponsive(HANDLE handle, DWORD milliseconds)
     WaitOutcome outcome = WaitTimedOut;
     DWORD failure = 0;
     for (;;) {
+        if (!endingBefore && runEnding()) {
+            outcome = WaitStopped;
+            break;
+        }
         DWORD remaining = INFINITE;
         if (milliseconds != INFINITE) {
             ULONGLONG now = GetTickCount64();
@@ -71,13 +62,16 @@ WaitOutcome waitResponsive(HANDLE handle, DWORD milliseconds)
             }
         }
     }
-    --upgradeState.waiting;
-    discardPendingInput();
     if (quitSeen)
         PostQuitMessage(static_cast<int>(quitCode));
     if (outcome == WaitFailed)
         SetLastError(failure);
     return outcome;
+}
+
+void reportStall()
+{
+    SendMessageW(upgradeState.mainDialog, stallMessage, 0, 0);
 }
 
 void discardPendingInput()
@@ -93,4 +87,10 @@ void discardPendingInput()
             return;
         }
     }
+}
+
+int askUser(HWND owner, const WCHAR *text, const WCHAR *caption, UINT type)
+{
+    discardPendingInput();
+    return MessageBoxW(owner, text, caption, type);
 }

@@ -29,7 +29,7 @@ const WCHAR FirmwareFile[] = L"VX350_A.05.01.fmw";
 double timeFirstStage()
 {
     double started = secondsNow();
-    int sent = runFirstStage();
+    bool sent = runFirstStage() == StageSent;
     double seconds = secondsNow() - started;
     if (!sent)
         std::fprintf(stderr, "bench_delivery: the tool's first stage failed\n");

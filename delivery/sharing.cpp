@@ -1,7 +1,6 @@
 #include "delivery/sharing.h"
 
 #include "app/state.h"
-#include "app/text.h"
 #include "app/wait.h"
 
 #include <winspool.h>
@@ -64,22 +63,9 @@ bool openQueueSettings(QueueSettings &settings)
 
 // A printer that is off or in an error state never takes its jobs, and the
 // wait for an empty queue has no end of its own. After this many polls
-// without a job leaving, the user is offered a way out.
-const int pollsBeforeStopOffer = 60;
+// without a job leaving, the stall is reported.
+const int pollsBeforeStall = 60;
 const DWORD pollInterval = 1000;
-
-const WCHAR waitingForPrinterLine[] =
-    L"\nWaiting for the printer to take the firmware from the print queue. Press Esc to stop waiting.";
-
-void offerToStopWaiting()
-{
-    upgradeState.stopWaitingOffered = 1;
-    WCHAR text[confirmationCapacity] = L"";
-    GetWindowTextW(upgradeState.statusText, text, ARRAYSIZE(text));
-    if (!appendText(text, waitingForPrinterLine))
-        copyText(text, waitingForPrinterLine + 1);
-    SetWindowTextW(upgradeState.statusText, text);
-}
 
 void unshare(QueueSettings &settings)
 {
@@ -87,7 +73,7 @@ void unshare(QueueSettings &settings)
     // A refused write is not retried: sharedByTool drops to 0 either way, so
     // no later close path blocks on the queue again.
     if (settings.write())
-        upgradeState.sharingLeft = 0;
+        upgradeState.sharingNotPutBack = 0;
     upgradeState.sharedByTool = 0;
 }
 
@@ -107,15 +93,15 @@ int shareQueue()
     return 1;
 }
 
-void restoreSharing()
+RestoreOutcome restoreSharing()
 {
     QueueSettings settings;
     // Until the write below succeeds the queue is still shared, and the final
     // text says so. Any failure before the write leaves sharedByTool at 1, so
     // the next close path tries again.
-    upgradeState.sharingLeft = 1;
+    upgradeState.sharingNotPutBack = 1;
     if (!openQueueSettings(settings))
-        return;
+        return RestoreFailed;
 
     // The copies have ended by now and their jobs sit in this computer's
     // spooler, which feeds them to the printer without the share. The wait
@@ -124,29 +110,25 @@ void restoreSharing()
     // the printer is still taking the firmware from it.
     DWORD fewestJobs = settings.info()->cJobs;
     int pollsWithoutProgress = 0;
-    bool readFailed = false;
-    while (settings.info()->cJobs != 0 && !upgradeState.stopWaitingChosen) {
-        waitResponsive(nullptr, pollInterval);
-        if (!settings.read()) {
-            readFailed = true;
+    bool stopped = false;
+    while (settings.info()->cJobs != 0) {
+        if (waitResponsive(nullptr, pollInterval) == WaitStopped) {
+            stopped = true;
             break;
         }
+        if (!settings.read())
+            return RestoreFailed;
         if (settings.info()->cJobs < fewestJobs) {
             fewestJobs = settings.info()->cJobs;
             pollsWithoutProgress = 0;
-        } else if (++pollsWithoutProgress == pollsBeforeStopOffer) {
-            offerToStopWaiting();
+        } else if (++pollsWithoutProgress == pollsBeforeStall) {
+            reportStall();
         }
     }
-    upgradeState.stopWaitingOffered = 0;
-    if (readFailed)
-        return;
-
     unshare(settings);
-    // The user chose to stop waiting: the jobs stay in the spooler and print
-    // when the printer is ready, and the tool ends.
-    if (upgradeState.stopWaitingChosen)
-        DestroyWindow(upgradeState.mainDialog);
+    if (upgradeState.sharingNotPutBack)
+        return RestoreFailed;
+    return stopped ? RestoreStopped : RestoreDone;
 }
 
 void restoreSharingAtOnce()

@@ -4,12 +4,18 @@
 // Sets the shared attribute of upgradeState.selectedQueue; 1 on success.
 int shareQueue();
 
+enum RestoreOutcome {
+    RestoreDone,     // the queue printed its jobs and was unshared
+    RestoreStopped,  // the run began to end during the wait: unshared without waiting for the jobs
+    RestoreFailed,   // the queue could not be opened, read or written
+};
+
 // Waits until the queue holds no jobs, then clears the shared attribute.
-// Callers test restoreDue() first. upgradeState.sharingLeft is 1 afterwards
-// when the queue is still shared. When the jobs have not moved for a minute
-// the user may stop the wait; the queue is then unshared at once and the
-// main dialog destroyed.
-void restoreSharing();
+// Callers test restoreDue() first. upgradeState.sharingNotPutBack is 1
+// afterwards when the queue is still shared. When the jobs have not moved for
+// a minute the wait reports a stall (app/wait.h) and goes on; the jobs that
+// stay when the wait is stopped print when the printer is ready.
+RestoreOutcome restoreSharing();
 
 // Clears the shared attribute without waiting for the jobs, which survive
 // it in the spooler: for a session that is ending and will not wait.

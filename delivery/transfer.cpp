@@ -1,6 +1,6 @@
 #include "delivery/transfer.h"
 
-#include "app/resources/resource.h"
+#include "app/phase.h"
 #include "app/text.h"
 #include "app/wait.h"
 #include "delivery/sharing.h"
@@ -28,7 +28,9 @@ const WCHAR plot350Firmware[] = L"VX350KPLOT_A.04.02.fmw";
 const WCHAR diskFirmware[] = L"VX650DISK_A.04.02.fmw";
 const WCHAR postScriptFirmware[] = L"VX650PS_A.04.02.fmw";
 
-const UINT rebootWaitTickMs = 1800;
+// A copy that takes longer than this has probably stopped: the printer is
+// off, or no longer takes data.
+const DWORD copyPatience = 60000;
 
 // In sending order; every upgrade ends with the base firmware.
 std::vector<const WCHAR *> firstStageFiles(FirmwareKind kind)
@@ -70,7 +72,7 @@ const UINT boxPlacement = MB_TASKMODAL | MB_SETFOREGROUND;
 
 void showError(const WCHAR *text)
 {
-    MessageBoxW(nullptr, text, errorCaption, MB_ICONERROR | boxPlacement);
+    askUser(nullptr, text, errorCaption, MB_ICONERROR | boxPlacement);
 }
 
 // "<start><name><end>"; room for a whole path or 255-character name next to
@@ -167,29 +169,25 @@ bool shareNameUsable(FirmwareKind kind, const WCHAR *shareName)
     return usable;
 }
 
-// After a failed copy the upgrade cannot go on: give the sharing back when
-// the tool added it, and end the tool.
-void abandonUpgrade()
-{
-    if (restoreDue())
-        restoreSharing();
-    DestroyWindow(upgradeState.mainDialog);
-}
-
-// False after the failed-copy handling.
-bool sendFile(const WCHAR *file, const WCHAR *shareName)
+StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)
 {
     WCHAR commandLine[nameCapacity];
     if (!buildCopyCommandLine(commandLine, file, shareName)) {
         refuseShareName(shareName);
-        abandonUpgrade();
-        return false;
+        return StageFailed;
     }
-    if (!runCopyCommand(commandLine)) {
-        abandonUpgrade();
-        return false;
+    return runCopyCommand(commandLine);
+}
+
+StageOutcome sendFiles(const WCHAR *const *files, size_t count)
+{
+    const WCHAR *shareName = copyShareName();
+    for (size_t i = 0; i < count; ++i) {
+        StageOutcome sent = sendFile(files[i], shareName);
+        if (sent != StageSent)
+            return sent;
     }
-    return true;
+    return StageSent;
 }
 
 // By its full path in the system folder: Windows looks for a bare program
@@ -211,6 +209,9 @@ DWORD interpreterPath(WCHAR (&path)[MAX_PATH])
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
+
+// How long an ended interpreter may take to go.
+const DWORD endingPatience = 5000;
 
 }  // namespace
 
@@ -235,7 +236,7 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
     WCHAR interpreter[MAX_PATH];
     DWORD pathError = interpreterPath(interpreter);
     if (pathError != ERROR_SUCCESS)
-        return {false, pathError, 0};
+        return {CommandOutcome::Failed, pathError, 0};
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -244,34 +245,50 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
     info.nShow = SW_HIDE;
     if (!ShellExecuteExW(&info)) {
         DWORD error = GetLastError();
-        return {false, error, 0};
+        return {CommandOutcome::Failed, error, 0};
     }
     // Without a process to wait for, the copy cannot be confirmed.
     if (!info.hProcess)
-        return {false, ERROR_INVALID_HANDLE, 0};
+        return {CommandOutcome::Failed, ERROR_INVALID_HANDLE, 0};
     std::unique_ptr<void, HandleCloser> process(info.hProcess);
 
     // A copy can take minutes; the window keeps answering meanwhile.
-    if (waitResponsive(process.get(), INFINITE) != WaitSignalled) {
+    WaitOutcome waited = waitResponsive(process.get(), copyPatience);
+    if (waited == WaitTimedOut) {
+        reportStall();
+        waited = waitResponsive(process.get(), INFINITE);
+    }
+    if (waited == WaitStopped) {
+        // COPY runs inside the interpreter: ending it ends the copy, and
+        // nothing of the tool's is left running.
+        TerminateProcess(process.get(), ERROR_CANCELLED);
+        WaitForSingleObject(process.get(), endingPatience);
+        return {CommandOutcome::Stopped, ERROR_CANCELLED, 0};
+    }
+    if (waited != WaitSignalled) {
         DWORD error = GetLastError();
-        return {false, error, 0};
+        return {CommandOutcome::Failed, error, 0};
     }
     // COPY reports a missing file or an unreachable share only through the
     // exit code; the hidden window shows nothing.
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.get(), &exitCode)) {
         DWORD error = GetLastError();
-        return {false, error, 0};
+        return {CommandOutcome::Failed, error, 0};
     }
-    return {true, 0, exitCode};
+    return {CommandOutcome::Finished, 0, exitCode};
 }
 
-int runCopyCommand(const WCHAR *commandLine)
+StageOutcome runCopyCommand(const WCHAR *commandLine)
 {
     CommandOutcome outcome = runHiddenCommand(commandLine);
-    if (outcome.finished && outcome.exitCode == 0)
-        return 1;
-    DWORD number = outcome.finished ? outcome.exitCode : outcome.error;
+    // Once the run is ending the user has been, or will be, told why; an
+    // interpreter that was ended is no copy error.
+    if (outcome.end == CommandOutcome::Stopped || runEnding())
+        return StageStopped;
+    if (outcome.end == CommandOutcome::Finished && outcome.exitCode == 0)
+        return StageSent;
+    DWORD number = outcome.end == CommandOutcome::Finished ? outcome.exitCode : outcome.error;
     WCHAR text[nameCapacity];
     if (SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text),
                                    L"Error %d copying Firmware files to printer!\nFirmware upgrade cancelled.",
@@ -279,7 +296,7 @@ int runCopyCommand(const WCHAR *commandLine)
         showError(text);
     else
         showError(L"Firmware upgrade cancelled.");
-    return 0;
+    return StageFailed;
 }
 
 bool upgradeCanStart()
@@ -290,49 +307,30 @@ bool upgradeCanStart()
            shareNameUsable(kind, shareName);
 }
 
-int runFirstStage()
+StageOutcome runFirstStage()
 {
     const FirmwareKind kind = upgradeState.firmwareKind;
-    const WCHAR *shareName = copyShareName();
     if (!upgradeState.selectedQueue.isShared && !shareQueue()) {
         WCHAR text[nameCapacity];
         if (buildMustBeSharedText(text))
-            MessageBoxW(nullptr, text, L"Information", MB_ICONWARNING | boxPlacement);
-        return 0;
+            askUser(nullptr, text, L"Information", MB_ICONWARNING | boxPlacement);
+        return StageRefused;
     }
 
     SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? diskFileText : copyingText);
-    for (const WCHAR *file : firstStageFiles(kind))
-        if (!sendFile(file, shareName))
-            return 0;
-
-    if (kind == FirmwareDiskStaged) {
-        // The reboot wait: Ok stays disabled until the dialog's timer has
-        // filled the bar. The queue stays shared for the second stage.
-        HWND dialog = upgradeState.mainDialog;
-        HWND bar = GetDlgItem(dialog, IDC_PROGRESS);
-        ShowWindow(bar, SW_SHOW);
-        // Disabling the focused Ok would leave the dialog without a focus,
-        // and Escape would then reach nothing; the bar is what the user
-        // watches now.
-        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(bar), TRUE);
-        EnableWindow(GetDlgItem(dialog, IDOK), FALSE);
-        SetTimer(dialog, IDT_REBOOT_WAIT, rebootWaitTickMs, nullptr);
+    std::vector<const WCHAR *> files = firstStageFiles(kind);
+    StageOutcome sent = sendFiles(files.data(), files.size());
+    // A disk-staged upgrade is not finished until the files that follow the
+    // printer's reboot have gone out too.
+    if (sent == StageSent && kind == FirmwareDiskStaged)
         upgradeState.upgradeFinished = 0;
-        return 1;
-    }
-    if (restoreDue())
-        restoreSharing();
-    return 1;
+    return sent;
 }
 
-void runSecondStage()
+StageOutcome runSecondStage()
 {
-    const WCHAR *shareName = copyShareName();
-    for (const WCHAR *file : secondStageFiles)
-        if (!sendFile(file, shareName))
-            return;
-    upgradeState.upgradeFinished = 1;
-    if (restoreDue())
-        restoreSharing();
+    StageOutcome sent = sendFiles(secondStageFiles, ARRAYSIZE(secondStageFiles));
+    if (sent == StageSent)
+        upgradeState.upgradeFinished = 1;
+    return sent;
 }

@@ -8,9 +8,17 @@
 // The status text while the firmware is being sent.
 extern const WCHAR copyingText[];
 
+enum StageOutcome {
+    StageSent,     // every file of the stage went out
+    StageRefused,  // the queue could not be shared (after the must-be-shared box); nothing was sent
+    StageFailed,   // a copy failed (after the error box); later files were not sent
+    StageStopped,  // the run began to end during a copy, which was ended; nothing was shown
+};
+
 // Runs one hidden command interpreter with the given parameters and waits for
-// it; 1 when the copy succeeded, 0 after the error box.
-int runCopyCommand(const WCHAR *commandLine);
+// it: StageSent when the copy succeeded, StageFailed after the error box,
+// StageStopped (nothing shown) when the run began to end meanwhile.
+StageOutcome runCopyCommand(const WCHAR *commandLine);
 
 // Checks, without changing anything, what the upgrade of the selected queue
 // needs: a current directory the interpreter can use, every firmware file of
@@ -18,23 +26,26 @@ int runCopyCommand(const WCHAR *commandLine);
 // False after the error box that says what is wrong.
 bool upgradeCanStart();
 
-// Sends the first (for most printers the only) stage; 0 when the upgrade
-// cannot go on, after the user has been told why. upgradeCanStart() has
-// passed before.
-int runFirstStage();
+// Shares the queue when it is not shared yet, then sends the first (for most
+// printers the only) stage; upgradeCanStart() has passed before. The
+// sharing is not put back here: that, the reboot wait and what the user is
+// told next are the caller's.
+StageOutcome runFirstStage();
 
 // Sends the files that follow the printer's reboot.
-void runSecondStage();
+StageOutcome runSecondStage();
 
 // What became of one hidden command interpreter.
 struct CommandOutcome {
-    bool finished;   // it started, ended and its exit code was read
-    DWORD error;     // when not finished: the error of the step that failed
-    DWORD exitCode;  // when finished
+    enum { Finished, Failed, Stopped } end;
+    DWORD error;     // when Failed: the error of the step that failed
+    DWORD exitCode;  // when Finished
 };
 
 // Starts the system folder's cmd.exe hidden with the given parameters, waits
-// for it to end and reads its exit code. Shows nothing.
+// for it to end and reads its exit code. Shows nothing. A copy that has not
+// ended after a minute is reported as a stall (app/wait.h); when the run
+// begins to end meanwhile, the interpreter is ended.
 CommandOutcome runHiddenCommand(const WCHAR *commandLine);
 
 // "/C COPY /B <fileName> "\\<computerName>\<shareName>"". False when the

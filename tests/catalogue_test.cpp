@@ -156,7 +156,7 @@ TEST(UpgradeStateStart, HoldsTheInitialValues)
     EXPECT_STREQ(fresh.computerName, L"");
     EXPECT_STREQ(fresh.targetShareName, L"");
     EXPECT_EQ(fresh.firmwareKind, FirmwareNone);
-    EXPECT_EQ(fresh.startPosted, 0);
+    EXPECT_EQ(fresh.phase, PhaseCreated);
     EXPECT_EQ(fresh.sharedByTool, 0);
     EXPECT_EQ(fresh.upgradeFinished, 0);
     EXPECT_TRUE(fresh.foundQueues.empty());

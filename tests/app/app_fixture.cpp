@@ -30,6 +30,7 @@ void AppTest::SetUp()
 
 void AppTest::TearDown()
 {
+    EXPECT_EQ(upgradeState.refusedPhaseChanges, 0) << "the run tried a change of phase its design does not allow";
     if (dialog && IsWindow(dialog))
         DestroyWindow(dialog);
     MSG message;

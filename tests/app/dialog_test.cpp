@@ -1,5 +1,7 @@
 // The main dialog's resources and its handling of each message.
 #include "app/dialog.h"
+#include "app/phase.h"
+#include "app/wait.h"
 #include "app/protection.h"
 #include "app/resources/resource.h"
 #include "app/sequence.h"
@@ -179,32 +181,11 @@ TEST_F(AppTest, RunStartsOnceOnTheFirstShow)
 
     ShowWindow(dialog, SW_SHOWNORMAL);
     EXPECT_EQ(takePostedStarts(), 1);
-    EXPECT_EQ(upgradeState.startPosted, 1);
+    EXPECT_EQ(upgradeState.phase, PhaseStarting);
 
     ShowWindow(dialog, SW_HIDE);
     ShowWindow(dialog, SW_SHOWNORMAL);
     EXPECT_EQ(takePostedStarts(), 0) << "the run starts once per process";
-}
-
-TEST_F(AppTest, OkClosesTheToolUnlessTheSecondStageIsDue)
-{
-    struct Case {
-        FirmwareKind kind;
-        int upgradeFinished;
-    } cases[] = {{FirmwareNone, 0},         {FirmwareStandard, 0},     {FirmwarePlotLanguage, 0},
-                 {FirmwarePlotLanguage, 1}, {FirmwareStandard, 1},     {FirmwareDiskStaged, 1}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "kind " << c.kind << ", finished " << c.upgradeFinished);
-        ASSERT_NE(createDialog(), nullptr);
-        upgradeState.firmwareKind = c.kind;
-        upgradeState.upgradeFinished = c.upgradeFinished;
-        EXPECT_EQ(mainDialogProc(dialog, WM_COMMAND, IDOK, 0), TRUE);
-        EXPECT_FALSE(IsWindow(dialog));
-        int exitCode = -1;
-        EXPECT_TRUE(takeQuit(&exitCode));
-        EXPECT_EQ(exitCode, 0);
-    }
-    EXPECT_TRUE(fakeWorld.started.empty());
 }
 
 TEST_F(AppTest, EscapeAndCloseUnshareAQueueTheToolSharedBeforeTheWindowGoes)
@@ -223,6 +204,7 @@ TEST_F(AppTest, EscapeAndCloseUnshareAQueueTheToolSharedBeforeTheWindowGoes)
         fakeWorld.queues[0].jobCounts = {1, 0};
         if (c.toolShared)
             sharedByTheTool();
+        upgradeState.phase = PhaseFinished;
         bool openWhileJobsPrint = false;
         fakeWorld.onSleep = [&](DWORD) { openWhileJobsPrint = IsWindow(dialog); };
 
@@ -240,6 +222,7 @@ TEST_F(AppTest, EscapeTriesARestoreThatStoppedShortOnceMore)
     ASSERT_NE(createDialog(), nullptr);
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
     sharedByTheTool();
+    upgradeState.phase = PhaseFinished;
     fakeWorld.openFails = true;
 
     mainDialogProc(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -258,6 +241,7 @@ TEST_F(AppTest, AnExceptionInsideARunEndsItWithABoxAndUnshares)
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
     fakeWorld.processScripts = {ProcessScript{}};
     fakeWorld.processScripts[0].onRun = [] { throw std::bad_alloc(); };
+    upgradeState.phase = PhaseStarting;
 
     EXPECT_EQ(mainDialogProc(dialog, WM_APP, 0, 0), TRUE);
     ASSERT_EQ(fakeWorld.boxes.size(), 2u);
@@ -266,7 +250,7 @@ TEST_F(AppTest, AnExceptionInsideARunEndsItWithABoxAndUnshares)
                                        L"not have been updated completely.");
     EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
     EXPECT_EQ(fakeWorld.writes.size(), 2u) << "shared, then unshared";
-    EXPECT_EQ(upgradeState.transferRunning, 0);
+    EXPECT_EQ(upgradeState.phase, PhaseClosing);
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_TRUE(takeQuit());
 }
@@ -284,6 +268,98 @@ TEST_F(AppTest, OtherCommandsChangeNothing)
     EXPECT_FALSE(takeQuit());
 }
 
+// What each message does in each phase, as the user or the system would
+// notice it. Every cell is played on a fresh dialog whose queue the tool has
+// shared (so closing waits for a job to print) and whose printer is a 650.
+TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
+{
+    const RunAction o = Ignore, C = CloseTool, S2 = SendSecondStage, R = RunSequence, T = StepRebootWait,
+                    OC = OfferStopCopy, OW = OfferStopWaiting, AC = AskStopCopy, AW = AskStopWaiting,
+                    y = AllowShutdown, n = RefuseShutdown, E = EndAtOnce;
+    const RunAction expected[phaseCount][messageCount] = {
+        //           Ok  Leave Start Tick Stall Query End
+        /* Created     */ {o, o, o, o, o, y, o},
+        /* Starting    */ {C, C, R, o, o, y, o},
+        /* Searching   */ {o, o, o, o, o, y, o},
+        /* Asking      */ {o, o, o, o, o, y, o},
+        /* Copying     */ {o, o, o, o, OC, n, E},
+        /* CopyStalled */ {o, AC, o, o, o, n, E},
+        /* RebootWait  */ {o, C, o, T, o, n, E},
+        /* RebootReady */ {S2, C, o, o, o, n, E},
+        /* Restoring   */ {o, o, o, o, OW, n, E},
+        /* DrainStalled*/ {o, AW, o, o, o, n, E},
+        /* AskingToStop*/ {o, o, o, o, o, n, E},
+        /* Stopping    */ {o, o, o, o, o, n, E},
+        /* Finished    */ {C, C, o, o, o, y, E},
+        /* Closing     */ {o, o, o, o, o, y, o},
+    };
+    const WCHAR status[] = L"Status";
+    for (int phase = 0; phase < phaseCount; ++phase) {
+        for (int column = 0; column < messageCount; ++column) {
+            // Leave is both Escape and the close box.
+            for (UINT leave : {UINT(WM_COMMAND), UINT(WM_CLOSE)}) {
+                if (column != MessageLeave && leave == WM_CLOSE)
+                    continue;
+                SCOPED_TRACE(testing::Message() << "phase " << phase << ", message " << column
+                                                << (leave == WM_CLOSE ? " (close box)" : ""));
+                resetFakeWorld();
+                upgradeState = UpgradeState{};
+                disconnectPrinter();
+                ASSERT_NE(createDialog(), nullptr);
+                fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+                fakeWorld.queues[0].jobCounts = {1, 0};
+                sharedByTheTool();
+                upgradeState.firmwareKind = FirmwareDiskStaged;
+                upgradeState.phase = static_cast<RunPhase>(phase);
+                SetWindowTextW(control(IDC_STATUS_TEXT), status);
+                fakeWorld.boxAnswers = {IDNO, IDCANCEL};
+                SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 7);
+
+                LRESULT result = 0;
+                switch (column) {
+                case MessageOk: result = SendMessageW(dialog, WM_COMMAND, IDOK, 0); break;
+                case MessageLeave: result = SendMessageW(dialog, leave, leave == WM_COMMAND ? IDCANCEL : 0, 0); break;
+                case MessageStart: result = SendMessageW(dialog, WM_APP, 0, 0); break;
+                case MessageTick: result = SendMessageW(dialog, WM_TIMER, IDT_REBOOT_WAIT, 0); break;
+                case MessageStall: result = SendMessageW(dialog, stallMessage, 0, 0); break;
+                case MessageQueryEndSession: result = SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0); break;
+                case MessageEndSession: result = SendMessageW(dialog, WM_ENDSESSION, TRUE, 0); break;
+                }
+
+                RunAction seen = Ignore;
+                const std::wstring shown = IsWindow(dialog) ? text(IDC_STATUS_TEXT) : L"";
+                const bool unshared = !(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+                if (column == MessageQueryEndSession)
+                    seen = result == TRUE ? AllowShutdown : result == FALSE ? RefuseShutdown : Ignore;
+                else if (!fakeWorld.sleeps.empty() && fakeWorld.sleeps[0] == 5000)
+                    seen = RunSequence;
+                else if (!IsWindow(dialog) && unshared)
+                    seen = fakeWorld.sleeps == std::vector<DWORD>{1000} ? CloseTool : EndAtOnce;
+                else if (fakeWorld.started.size() == 2 && unshared)
+                    seen = SendSecondStage;
+                else if (SendMessageW(control(IDC_PROGRESS), PBM_GETPOS, 0, 0) == 1)
+                    seen = StepRebootWait;
+                else if (shown.find(L"Press Esc to stop the upgrade") != std::wstring::npos)
+                    seen = OfferStopCopy;
+                else if (shown.find(L"Press Esc to stop waiting") != std::wstring::npos)
+                    seen = OfferStopWaiting;
+                else if (fakeWorld.boxes.size() == 1 && fakeWorld.boxes[0].owner == dialog)
+                    seen = (fakeWorld.boxes[0].type & MB_DEFBUTTON2) ? AskStopCopy : AskStopWaiting;
+                EXPECT_EQ(seen, expected[phase][column]);
+                if (seen == Ignore && column != MessageQueryEndSession) {
+                    EXPECT_TRUE(IsWindow(dialog));
+                    EXPECT_EQ(shown, status);
+                    EXPECT_TRUE(fakeWorld.events.empty());
+                    EXPECT_EQ(upgradeState.phase, phase);
+                }
+                if (IsWindow(dialog))
+                    DestroyWindow(dialog);
+                takeQuit();
+            }
+        }
+    }
+}
+
 TEST_F(AppTest, RebootWaitFillsTheBarInAHundredTicksAndShowsTheStepsOnTheNext)
 {
     ASSERT_NE(createDialog(), nullptr);
@@ -292,6 +368,7 @@ TEST_F(AppTest, RebootWaitFillsTheBarInAHundredTicksAndShowsTheStepsOnTheNext)
     ShowWindow(bar, SW_SHOW);
     SetTimer(dialog, IDT_REBOOT_WAIT, 1800, nullptr);
     SetWindowTextW(control(IDC_STATUS_TEXT), L"disk file");
+    upgradeState.phase = PhaseRebootWait;
 
     for (int tick = 1; tick <= 100; ++tick)
         EXPECT_EQ(mainDialogProc(dialog, WM_TIMER, IDT_REBOOT_WAIT, 0), FALSE);
@@ -308,13 +385,16 @@ TEST_F(AppTest, RebootWaitFillsTheBarInAHundredTicksAndShowsTheStepsOnTheNext)
 }
 
 // The second stage's error box has no owner, so its modal loop still
-// delivers the dialog's Ok, Escape and close.
-TEST_F(AppTest, OkEscapeAndCloseWaitWhileTheSecondStageCopies)
+// delivers the dialog's Ok, Escape and close. After the box the sharing goes
+// back, the window still open while the queue prints.
+TEST_F(AppTest, AFailedSecondStageCopyIsReportedThenUnsharesBeforeTheWindowGoes)
 {
     ASSERT_NE(createDialog(), nullptr);
     fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+    fakeWorld.queues[0].jobCounts = {1, 0};
     sharedByTheTool();
     upgradeState.firmwareKind = FirmwareDiskStaged;
+    upgradeState.phase = PhaseRebootReady;
     fakeWorld.processScripts = {ProcessScript{}};
     fakeWorld.processScripts[0].waitResult = WAIT_FAILED;
     int openDuringBox = 0;
@@ -325,38 +405,16 @@ TEST_F(AppTest, OkEscapeAndCloseWaitWhileTheSecondStageCopies)
         openDuringBox = IsWindow(dialog);
         return IDOK;
     };
+    bool openWhileUnsharing = false;
+    fakeWorld.onSleep = [&](DWORD) { openWhileUnsharing = IsWindow(dialog) != FALSE; };
 
-    mainDialogProc(dialog, WM_COMMAND, IDOK, 0);
+    SendMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(openDuringBox);
     EXPECT_EQ(fakeWorld.boxes.size(), 1u);
     EXPECT_EQ(fakeWorld.started.size(), 1u) << "no second stage inside the second stage";
+    EXPECT_TRUE(openWhileUnsharing);
     EXPECT_FALSE(IsWindow(dialog)) << "the failed copy ends the tool";
     EXPECT_EQ(fakeWorld.writes.size(), 1u) << "sharing restored once";
-}
-
-TEST_F(AppTest, AShutdownWaitsWhileFirmwareIsInFlightAndAForcedOneUnsharesAtOnce)
-{
-    ASSERT_NE(createDialog(), nullptr);
-    fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
-    fakeWorld.queues[0].jobCounts = {3};
-    sharedByTheTool();
-    auto allowsShutdown = [&] {
-        mainDialogProc(dialog, WM_QUERYENDSESSION, 0, 0);
-        return GetWindowLongPtrW(dialog, DWLP_MSGRESULT) != FALSE;
-    };
-    EXPECT_TRUE(allowsShutdown());
-    beginFirmwareInFlight(dialog);
-    EXPECT_FALSE(allowsShutdown());
-
-    EXPECT_EQ(mainDialogProc(dialog, WM_ENDSESSION, TRUE, 0), TRUE);
-    EXPECT_TRUE(fakeWorld.sleeps.empty()) << "a session that ends does not wait for the jobs";
-    EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
-    EXPECT_EQ(upgradeState.sharedByTool, 0);
-
-    DestroyWindow(dialog);
-    EXPECT_FALSE(upgradeState.firmwareInFlight);
-    EXPECT_EQ(fakeWorld.livePowerRequests, 0);
-    EXPECT_EQ(eventsStartingWith(L"ShutdownBlockReasonDestroy").size(), 1u);
 }
 
 TEST_F(AppTest, WithoutAPowerRequestTheSystemIsKeptAwakeByTheExecutionState)
@@ -364,8 +422,6 @@ TEST_F(AppTest, WithoutAPowerRequestTheSystemIsKeptAwakeByTheExecutionState)
     ASSERT_NE(createDialog(), nullptr);
     fakeWorld.powerRequestFails = true;
     beginFirmwareInFlight(dialog);
-    beginFirmwareInFlight(dialog);
-    endFirmwareInFlight(dialog);
     endFirmwareInFlight(dialog);
     EXPECT_EQ(eventsStartingWith(L"SetThreadExecutionState"),
               (std::vector<std::wstring>{L"SetThreadExecutionState 0x80000001", L"SetThreadExecutionState 0x80000000"}));
@@ -387,14 +443,16 @@ TEST_F(AppTest, AQueueThatDoesNotDrainCanBeLeftAfterAMinute)
         fakeWorld.queues[0].jobCounts[0] = 3;
         fakeWorld.queues[0].jobCounts.push_back(0);
         sharedByTheTool();
+        upgradeState.phase = PhaseFinished;
         SetWindowTextW(control(IDC_STATUS_TEXT), L"Copying");
         fakeWorld.boxAnswers = {answer};
         std::wstring statusAtOffer;
         fakeWorld.onSleep = [&](DWORD) {
             size_t polls = fakeWorld.sleeps.size();
-            // Before the offer Escape is not acted on.
+            // Escape as the wait's own dispatching meets it; before the offer
+            // it means nothing.
             if (polls == 30 || polls == 62)
-                SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+                PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
             if (polls == 62)
                 statusAtOffer = text(IDC_STATUS_TEXT);
         };
@@ -408,18 +466,20 @@ TEST_F(AppTest, AQueueThatDoesNotDrainCanBeLeftAfterAMinute)
         EXPECT_EQ(fakeWorld.sleeps.size(), answer == IDYES ? 62u : 200u);
         EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
         EXPECT_FALSE(IsWindow(dialog));
-        EXPECT_EQ(upgradeState.stopWaitingOffered, 0);
     }
 }
 
-TEST_F(AppTest, ASecondToolFindsTheFirstAndChangesNothing)
+// The second tool must not start a run of its own beside the first: it finds
+// the first tool's window and brings it back for the user.
+TEST_F(AppTest, ASecondToolBringsTheFirstBackInsteadOfStarting)
 {
-    // The first claim may meet a test program of the other build running in
-    // the same Wine prefix; the second meets at least this one.
-    claimSingleInstance();
+    ASSERT_NE(createDialog(), nullptr);
+    ShowWindow(dialog, SW_SHOWMINNOACTIVE);
+    takePostedStarts();
+    ASSERT_TRUE(IsIconic(dialog));
+    EXPECT_TRUE(claimSingleInstance()) << "the first tool of this prefix";
     EXPECT_FALSE(claimSingleInstance());
-    EXPECT_TRUE(fakeWorld.writes.empty());
-    EXPECT_TRUE(fakeWorld.started.empty());
+    EXPECT_FALSE(IsIconic(dialog));
 }
 
 }  // namespace

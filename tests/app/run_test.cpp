@@ -29,8 +29,8 @@ Then pendingAct = Then::Nothing;
 // waits is not acted on (a test of its own shows that).
 VOID CALLBACK actWhenIdle(HWND, UINT, UINT_PTR timer, DWORD)
 {
-    if (upgradeState.transferRunning || upgradeState.waiting || pendingAct == Then::Nothing ||
-        fakeWorld.boxes.empty())
+    if ((upgradeState.phase != PhaseFinished && upgradeState.phase != PhaseRebootWait) ||
+        pendingAct == Then::Nothing || fakeWorld.boxes.empty())
         return;
     KillTimer(nullptr, timer);
     Then then = pendingAct;

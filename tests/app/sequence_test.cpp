@@ -32,6 +32,8 @@ protected:
         AppTest::SetUp();
         provideFirmwareFiles();
         ASSERT_NE(createDialog(), nullptr);
+        // The start message has come.
+        upgradeState.phase = PhaseStarting;
     }
     // The status text at the time of each box, in order.
     std::vector<std::wstring> statusAtBoxes;
@@ -48,21 +50,41 @@ TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
 {
     connectPrinter();
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+    // Read when sharing, then one job printing when restoring.
+    fakeWorld.queues[0].jobCounts = {1, 1, 0};
     std::wstring statusWhileCopying;
+    bool okWhileSearching = true, okWhileCopying = true;
     fakeWorld.processScripts = {ProcessScript{}};
-    // The user clicks Ok and presses Escape while the file is copied.
     fakeWorld.processScripts[0].onRun = [&] {
         statusWhileCopying = text(IDC_STATUS_TEXT);
-        PostMessageW(control(IDOK), WM_LBUTTONDOWN, MK_LBUTTON, 0);
-        PostMessageW(control(IDOK), WM_LBUTTONUP, 0, 0);
-        PostMessageW(control(IDOK), WM_KEYDOWN, VK_ESCAPE, 0);
+        okWhileCopying = IsWindowEnabled(control(IDOK));
+    };
+    fakeWorld.onSleep = [&](DWORD milliseconds) {
+        if (milliseconds == 5000) {
+            okWhileSearching = IsWindowEnabled(control(IDOK));
+            // Enter typed ahead, still queued when the library has searched.
+            PostMessageW(dialog, WM_KEYDOWN, VK_RETURN, 0);
+        } else {
+            // A click on Ok while the queue prints, still queued when the
+            // final text comes.
+            PostMessageW(control(IDOK), WM_LBUTTONDOWN, MK_LBUTTON, 0);
+            PostMessageW(control(IDOK), WM_LBUTTONUP, 0, 0);
+        }
     };
     answerBoxes({IDOK});
 
     runUpgradeSequence(dialog);
-    MSG input;
-    EXPECT_FALSE(PeekMessageW(&input, nullptr, WM_KEYFIRST, WM_MOUSELAST, PM_NOREMOVE))
-        << "input made during the copy must not be acted on later";
+    EXPECT_FALSE(okWhileSearching);
+    EXPECT_FALSE(okWhileCopying);
+    EXPECT_TRUE(IsWindowEnabled(control(IDOK)));
+    ASSERT_FALSE(fakeWorld.boxes.empty());
+    EXPECT_FALSE(fakeWorld.boxes[0].inputPending) << "the confirmation would take the typed-ahead Enter";
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (!IsDialogMessageW(dialog, &message))
+            DispatchMessageW(&message);
+    }
+    EXPECT_TRUE(IsWindow(dialog)) << "a click made before Ok did anything closed the tool";
     // Awake and shutdown-proof from the confirmation until the sharing is back.
     auto at = [](const std::wstring &prefix) {
         auto &events = fakeWorld.events;
@@ -76,7 +98,7 @@ TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
     EXPECT_LT(at(L"SetPrinter 0x40"), at(L"PowerClearRequest"));
     EXPECT_LT(at(L"SetPrinter 0x40"), at(L"ShutdownBlockReasonDestroy"));
     EXPECT_EQ(fakeWorld.livePowerRequests, 0);
-    EXPECT_EQ(fakeWorld.sleeps, std::vector<DWORD>{5000}) << "found on the first attempt, after the pause";
+    EXPECT_EQ(fakeWorld.sleeps, (std::vector<DWORD>{5000, 1000})) << "found on the first attempt, after the pause";
     ASSERT_EQ(fakeWorld.boxes.size(), 1u);
     EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
     EXPECT_EQ(fakeWorld.boxes[0].caption, L"Confirmation");
@@ -215,14 +237,20 @@ TEST_F(Sequence, DiskStagedUpgradeWaitsForTheRebootBetweenItsStages)
     connectPrinter("Tarnell Vellumax 650PS");
     fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
     answerBoxes({IDOK});
+    bool barWhileDiskCopies = true;
+    fakeWorld.processScripts = {ProcessScript{}};
+    fakeWorld.processScripts[0].onRun = [&] {
+        barWhileDiskCopies = GetWindowLongW(control(IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE;
+    };
 
     runUpgradeSequence(dialog);
+    EXPECT_FALSE(barWhileDiskCopies) << "the reboot wait begins once the disk file has been sent";
     EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX650DISK_A.04.02.fmw"});
     EXPECT_EQ(text(IDC_STATUS_TEXT), std::wstring(copying) + L"\nPlease wait while printer is upgrading disk file.");
     EXPECT_FALSE(IsWindowEnabled(control(IDOK)));
     EXPECT_TRUE(GetWindowLongW(control(IDC_PROGRESS), GWL_STYLE) & WS_VISIBLE);
     EXPECT_TRUE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED) << "still shared for the second stage";
-    EXPECT_EQ(upgradeState.firmwareInFlight, 1) << "the reboot wait is part of the upgrade";
+    EXPECT_EQ(fakeWorld.livePowerRequests, 1) << "the reboot wait is part of the upgrade";
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(fakeWorld.started.size(), 1u) << "a disabled Ok starts nothing, whoever sends it";
 
@@ -236,7 +264,6 @@ TEST_F(Sequence, DiskStagedUpgradeWaitsForTheRebootBetweenItsStages)
     EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
     EXPECT_EQ(text(IDC_DETAIL_TEXT), L"");
     EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
-    EXPECT_EQ(upgradeState.firmwareInFlight, 0);
     EXPECT_EQ(fakeWorld.livePowerRequests, 0);
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_FALSE(IsWindow(dialog));
@@ -292,24 +319,82 @@ TEST_F(Sequence, NothingIsSentWithoutAClearOk)
     runUpgradeSequence(dialog);
     EXPECT_TRUE(fakeWorld.started.empty());
     EXPECT_TRUE(fakeWorld.writes.empty());
+}
 
-    // The window was closed while the not-detected box was open: the search
-    // ends instead of going on without a window.
-    resetFakeWorld();
-    upgradeState = UpgradeState{};
-    disconnectPrinter();
-    ASSERT_NE(createDialog(), nullptr);
-    fakeWorld.onBox = [&](const ShownBox &) {
-        SendMessageW(dialog, WM_CLOSE, 0, 0);
-        return IDOK;
+// A printer that stops taking data leaves its copy hanging. After a minute
+// Escape offers to stop; yes ends the interpreter, unshares without waiting
+// and says what to do, no lets the copy go on.
+TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
+{
+    const std::wstring stalled = std::wstring(copying) +
+                                 L"\nThe printer has not taken the firmware for a minute. Press Esc to stop the upgrade.";
+    for (int answer : {IDYES, IDNO}) {
+        SCOPED_TRACE(answer == IDYES ? "stop" : "go on");
+        AppTest::SetUp();
+        provideFirmwareFiles();
+        ASSERT_NE(createDialog(), nullptr);
+        upgradeState.phase = PhaseStarting;
+        connectPrinter();
+        fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+        fakeWorld.processScripts = {ProcessScript{}};
+        fakeWorld.processScripts[0].runsFor = 600000;
+        // Escape during the first minute means nothing; after it, it asks.
+        fakeWorld.processScripts[0].onRun = [&] { PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0); };
+        fakeWorld.onSleep = [&](DWORD milliseconds) {
+            if (milliseconds == 60000)
+                PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        };
+        statusAtBoxes.clear();
+        answerBoxes({IDOK, answer});
+
+        runUpgradeSequence(dialog);
+        ASSERT_GE(fakeWorld.boxes.size(), 2u);
+        EXPECT_EQ(fakeWorld.boxes[1].text, L"The printer has not taken the firmware for a minute.\nStop the upgrade? "
+                                           L"The printer may then have received part of a firmware file.");
+        EXPECT_EQ(fakeWorld.boxes[1].type, UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+        EXPECT_EQ(fakeWorld.boxes[1].owner, dialog);
+        EXPECT_EQ(statusAtBoxes[1], stalled);
+        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        if (answer == IDYES) {
+            EXPECT_EQ(fakeWorld.terminatedProcesses, 1);
+            ASSERT_EQ(fakeWorld.boxes.size(), 3u);
+            EXPECT_EQ(fakeWorld.boxes[2].text,
+                      L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file. "
+                      L"Switch the printer off and on again, then run the upgrade again.");
+            EXPECT_EQ(fakeWorld.boxes[2].type, UINT(MB_OK | MB_ICONWARNING));
+            EXPECT_FALSE(IsWindow(dialog));
+        } else {
+            EXPECT_EQ(fakeWorld.terminatedProcesses, 0);
+            EXPECT_EQ(fakeWorld.boxes.size(), 2u);
+            EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
+        }
+        EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
+        AppTest::TearDown();
+    }
+}
+
+// Windows ends the process once the session-end message returns: the queue
+// is unshared at once, and the stage beneath sends nothing more and shows
+// nothing.
+TEST_F(Sequence, ASessionThatEndsDuringACopyUnsharesAtOnceAndSendsNoMore)
+{
+    connectPrinter("Tarnell Vellumax 350 plus");
+    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+    fakeWorld.queues[0].jobCounts = {3};
+    fakeWorld.processScripts = {ProcessScript{}};
+    fakeWorld.processScripts[0].onRun = [&] {
+        EXPECT_EQ(SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0), FALSE);
+        SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
     };
-    fakeWorld.onSleep = [&](DWORD) {
-        if (fakeWorld.sleeps.size() > 4)
-            connectPrinter();  // lets a wrongly continued search end
-    };
+    answerBoxes({IDOK});
+
     runUpgradeSequence(dialog);
-    EXPECT_EQ(fakeWorld.sleeps, (std::vector<DWORD>{5000, 1000}));
-    EXPECT_TRUE(fakeWorld.enumCalls.empty());
+    EXPECT_EQ(fakeWorld.started.size(), 1u);
+    EXPECT_EQ(fakeWorld.boxes.size(), 1u) << "only the confirmation";
+    EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+    EXPECT_EQ(fakeWorld.sleeps, std::vector<DWORD>{5000}) << "no wait for the jobs";
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_EQ(fakeWorld.livePowerRequests, 0);
 }
 
 }  // namespace

@@ -184,7 +184,7 @@ TEST_F(RealInterpreter, TheFirmwareArrivesOnTheShareByteForByte)
     upgradeState.selectedQueue.isShared = 1;
     ASSERT_TRUE(copyText(upgradeState.selectedQueue.shareName, Share));
 
-    EXPECT_EQ(runFirstStage(), 1);
+    EXPECT_EQ(runFirstStage(), StageSent);
     EXPECT_TRUE(IsWindow(dialog));
     DestroyWindow(dialog);
     std::vector<char> received = readAll(arrived);
@@ -216,13 +216,13 @@ TEST_F(RealInterpreter, ACopyOfAMissingFileIsReportedWithTheInterpretersExitCode
     WCHAR commandLine[nameCapacity];
     ASSERT_TRUE(buildCopyCommandLine(commandLine, L"VX350_A.05.01.fmw", Share));
     CommandOutcome outcome = runHiddenCommand(commandLine);
-    ASSERT_TRUE(outcome.finished);
+    ASSERT_EQ(outcome.end, CommandOutcome::Finished);
     EXPECT_NE(outcome.exitCode, 0u);
 
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, answerBox, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     shownText.clear();
-    EXPECT_EQ(runCopyCommand(commandLine), 0);
+    EXPECT_EQ(runCopyCommand(commandLine), StageFailed);
     UnhookWindowsHookEx(hook);
     EXPECT_EQ(shownText, L"Error " + std::to_wstring(outcome.exitCode) +
                              L" copying Firmware files to printer!\nFirmware upgrade cancelled.");

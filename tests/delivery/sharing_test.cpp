@@ -88,7 +88,7 @@ TEST_F(QueueSharing, AnyFailingStepLeavesTheQueueAndTheFlagAloneAndReleasesWhatW
         reset(OtherAttributes | PRINTER_ATTRIBUTE_SHARED);
         failing.arrange();
         upgradeState.sharedByTool = 1;
-        restoreSharing();
+        EXPECT_EQ(restoreSharing(), RestoreFailed);
         EXPECT_EQ(upgradeState.sharedByTool, 1);
         EXPECT_TRUE(fakeWorld.writes.empty());
         expectEverythingReleased();
@@ -115,7 +115,7 @@ TEST_F(QueueSharing, RestoringWaitsOneSecondPerPassUntilTheQueueIsEmpty)
         reset(OtherAttributes | PRINTER_ATTRIBUTE_SHARED);
         fakeWorld.queues[0].jobCounts = c.jobCounts;
         upgradeState.sharedByTool = 1;
-        restoreSharing();
+        EXPECT_EQ(restoreSharing(), RestoreDone);
         EXPECT_EQ(fakeWorld.sleeps, std::vector<DWORD>(c.sleeps, 1000));
         ASSERT_EQ(fakeWorld.writes.size(), 1u);
         expectWrittenBack(fakeWorld.writes[0], OtherAttributes);
@@ -125,7 +125,7 @@ TEST_F(QueueSharing, RestoringWaitsOneSecondPerPassUntilTheQueueIsEmpty)
         ASSERT_NE(write, fakeWorld.events.begin());
         EXPECT_EQ(*(write - 1), L"GetPrinter jobs 0");
         EXPECT_EQ(upgradeState.sharedByTool, 0);
-        EXPECT_EQ(upgradeState.sharingLeft, 0);
+        EXPECT_EQ(upgradeState.sharingNotPutBack, 0);
         expectEverythingReleased();
     }
 }
@@ -136,11 +136,11 @@ TEST_F(QueueSharing, ARestoreWhoseReadFailsWhileWaitingKeepsTheQueueShared)
     fakeWorld.queues[0].jobCounts = {2};
     fakeWorld.failingRead = 3;
     upgradeState.sharedByTool = 1;
-    restoreSharing();
+    EXPECT_EQ(restoreSharing(), RestoreFailed);
     EXPECT_EQ(fakeWorld.sleeps.size(), 2u);
     EXPECT_TRUE(fakeWorld.writes.empty());
     EXPECT_EQ(upgradeState.sharedByTool, 1);
-    EXPECT_EQ(upgradeState.sharingLeft, 1);
+    EXPECT_EQ(upgradeState.sharingNotPutBack, 1);
     expectEverythingReleased();
 }
 
@@ -149,11 +149,11 @@ TEST_F(QueueSharing, ARefusedUnshareWriteStillEndsTheToolsHoldOnTheQueue)
     reset(OtherAttributes | PRINTER_ATTRIBUTE_SHARED);
     fakeWorld.setFails = true;
     upgradeState.sharedByTool = 1;
-    restoreSharing();
+    EXPECT_EQ(restoreSharing(), RestoreFailed);
     EXPECT_EQ(fakeWorld.writes.size(), 1u);
     EXPECT_EQ(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED, DWORD(PRINTER_ATTRIBUTE_SHARED));
     EXPECT_EQ(upgradeState.sharedByTool, 0);
-    EXPECT_EQ(upgradeState.sharingLeft, 1) << "the final text must say so";
+    EXPECT_EQ(upgradeState.sharingNotPutBack, 1) << "the final text must say so";
     expectEverythingReleased();
 }
 

@@ -247,6 +247,17 @@ DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles,
             return WAIT_OBJECT_0 + count;
         internals().messageReports = 0;
     }
+    if (script->runsFor > 0 && milliseconds != INFINITE && milliseconds < script->runsFor) {
+        script->runsFor -= milliseconds;
+        fakeWorld.clock += milliseconds;
+        fakeWorld.sleeps.push_back(milliseconds);
+        note(L"Sleep " + std::to_wstring(milliseconds) + L" on the process");
+        if (fakeWorld.onSleep)
+            fakeWorld.onSleep(milliseconds);
+        return WAIT_TIMEOUT;
+    }
+    fakeWorld.clock += script->runsFor;
+    script->runsFor = 0;
     if (script->waitResult == WAIT_FAILED)
         SetLastError(script->waitError);
     return script->waitResult;
@@ -289,6 +300,21 @@ HANDLE WINAPI fakePowerCreateRequest(PREASON_CONTEXT context)
     }
     ++fakeWorld.livePowerRequests;
     return powerRequestHandle;
+}
+
+BOOL WINAPI fakeTerminateProcess(HANDLE handle, UINT exitCode)
+{
+    if (!isFakeProcess(handle))
+        return realFunction<decltype(&TerminateProcess)>(L"kernel32.dll", "TerminateProcess")(handle, exitCode);
+    ProcessScript *script = scriptOf(handle);
+    note(L"TerminateProcess");
+    if (!script) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    script->terminated = true;
+    ++fakeWorld.terminatedProcesses;
+    return TRUE;
 }
 
 BOOL WINAPI fakePowerSetRequest(HANDLE request, POWER_REQUEST_TYPE type)
@@ -341,7 +367,10 @@ BOOL WINAPI fakeCloseHandle(HANDLE handle)
 
 int WINAPI fakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
 {
-    ShownBox box{owner, orNull(text), orNull(caption), type};
+    MSG queued;
+    bool inputPending = PeekMessageW(&queued, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE) ||
+                        PeekMessageW(&queued, nullptr, WM_MOUSEFIRST, WM_MOUSELAST, PM_NOREMOVE);
+    ShownBox box{owner, orNull(text), orNull(caption), type, inputPending};
     fakeWorld.boxes.push_back(box);
     note(L"MessageBox " + box.caption + L"|" + box.text);
     if (fakeWorld.onBox)
@@ -396,6 +425,7 @@ TAKE_OVER(SetThreadExecutionState, fakeSetThreadExecutionState, 4)
 TAKE_OVER(ShutdownBlockReasonCreate, fakeShutdownBlockReasonCreate, 8)
 TAKE_OVER(ShutdownBlockReasonDestroy, fakeShutdownBlockReasonDestroy, 4)
 TAKE_OVER(GetExitCodeProcess, fakeGetExitCodeProcess, 8)
+TAKE_OVER(TerminateProcess, fakeTerminateProcess, 8)
 TAKE_OVER(CloseHandle, fakeCloseHandle, 4)
 TAKE_OVER(MessageBoxW, fakeMessageBoxW, 16)
 TAKE_OVER(GetCurrentDirectoryW, fakeGetCurrentDirectoryW, 8)

@@ -14,7 +14,7 @@
 // Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW,
 // ClosePrinter, GlobalAlloc, GlobalFree, ShellExecuteExW,
 // MsgWaitForMultipleObjectsEx, GetTickCount64, GetExitCodeProcess,
-// CloseHandle, MessageBoxW, Sleep, the power and shutdown-block calls, and
+// TerminateProcess, CloseHandle, MessageBoxW, Sleep, the power and shutdown-block calls, and
 // GetCurrentDirectoryW when a test scripts it.
 // The waits return at once: a timed wait advances the doubles' clock by its
 // whole time, and a wait on a process ends it as scripted. While the real
@@ -71,7 +71,11 @@ struct ProcessScript {
     bool exitCodeFails = false;  // GetExitCodeProcess fails with exitCodeError
     DWORD exitCodeError = ERROR_ACCESS_DENIED;
     std::function<void()> onRun;  // runs while the process "runs" (inside the wait)
+    // How long the process runs, on the doubles' clock: a shorter timed wait
+    // times out (and counts as a sleep); a longer or unlimited one ends it.
+    DWORD runsFor = 0;
     bool ran = false;             // kept by the doubles
+    bool terminated = false;      // kept by the doubles
 };
 
 struct StartedProcess {
@@ -89,6 +93,7 @@ struct ShownBox {
     std::wstring text;
     std::wstring caption;
     UINT type;
+    bool inputPending;  // keyboard or mouse input was queued when it was shown
 };
 
 struct FakeWorld {
@@ -122,6 +127,7 @@ struct FakeWorld {
     std::deque<ProcessScript> processScripts;  // one per start; a success when empty
     std::vector<StartedProcess> started;
     int liveProcessHandles = 0;
+    int terminatedProcesses = 0;
 
     // Message boxes.
     std::deque<int> boxAnswers;  // IDOK when empty
