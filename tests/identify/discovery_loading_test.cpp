@@ -12,6 +12,19 @@
 
 namespace {
 
+// Windows' own DLLs come from the system folder only, never from beside the
+// program, where anyone may leave one of the same name. First, before a
+// test hardens the process's default search.
+TEST(SystemLibraries, AreNeverTakenFromBesideTheProgram)
+{
+    ASSERT_NE(GetFileAttributesW(besideTestProgram(L"cdecl_probe.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(loadSystemLibrary(L"cdecl_probe.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
+    HMODULE spooler = loadSystemLibrary(L"winspool.drv");
+    EXPECT_NE(spooler, nullptr);
+    FreeLibrary(spooler);
+}
+
 class LibraryLoading : public ::testing::Test {
 protected:
     void SetUp() override
@@ -132,18 +145,6 @@ TEST_F(LibraryLoading, APrinterIsFoundWhicheverWayTheLibraryCleansUpItsArguments
         DeleteFileW(library.c_str());
     }
     EXPECT_EQ(logs[0], logs[1]);
-}
-
-// Windows' own DLLs come from the system folder only, never from beside the
-// program, where anyone may leave one of the same name.
-TEST(SystemLibraries, AreNeverTakenFromBesideTheProgram)
-{
-    ASSERT_NE(GetFileAttributesW(besideTestProgram(L"cdecl_probe.dll").c_str()), INVALID_FILE_ATTRIBUTES);
-    EXPECT_EQ(loadSystemLibrary(L"cdecl_probe.dll"), nullptr);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
-    HMODULE spooler = loadSystemLibrary(L"winspool.drv");
-    EXPECT_NE(spooler, nullptr);
-    FreeLibrary(spooler);
 }
 
 TEST_F(LibraryLoading, NullPointersFromTheLibraryArePassedOver)
