@@ -6,6 +6,7 @@
 #include "app/resources/resource.h"
 #include "app/sequence.h"
 #include "app/state.h"
+#include "app/system_libraries.h"
 #include "app/text.h"
 #include "app/wait.h"
 #include "delivery/sharing.h"
@@ -243,14 +244,12 @@ int runMainDialog(HINSTANCE instance, int showCommand)
     upgradeState.appInstance = instance;
 
     // The template holds a progress bar, and its window class exists only
-    // once the common controls library has registered it; without this the
-    // dialog cannot be created.
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
-
-    // WM_INITDIALOG runs inside this call, before mainDialog is set.
-    upgradeState.mainDialog =
-        CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProc, 0);
+    // once the common controls library has registered it; without it the
+    // dialog cannot be created. WM_INITDIALOG runs inside CreateDialogParamW,
+    // before mainDialog is set.
+    upgradeState.mainDialog = registerProgressBarClass()
+                                  ? CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProc, 0)
+                                  : nullptr;
     if (!upgradeState.mainDialog) {
         MessageBoxW(nullptr, L"The upgrade tool could not open its window.\nThe printer firmware hasn't been updated.",
                     L"Firmware Upgrade Error", MB_OK | MB_ICONERROR);

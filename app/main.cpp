@@ -1,6 +1,7 @@
 // The process entry.
 #include "app/dialog.h"
 #include "app/protection.h"
+#include "app/system_libraries.h"
 #include "identify/catalogue.h"
 
 #include <windows.h>
@@ -8,22 +9,20 @@
 
 namespace {
 
-typedef BOOL WINAPI SetDefaultDllDirectoriesFunction(DWORD directoryFlags);
-
 // The tool often runs as an administrator from the folder the firmware was
 // unpacked in, often Downloads, where anyone can leave a DLL: the current
 // folder leaves the DLL search of the whole process, and where Windows has
-// SetDefaultDllDirectories (Windows 8 on, Windows 7 with KB2533623) the
-// search is the tool's folder and the system folder only. The device library
-// is loaded by its full path in any case.
+// SetDefaultDllDirectories (Windows 8 on, Windows 7 with KB2533623) a load
+// by name searches the system folder only. The tool's own loads do not rely
+// on this (system_libraries.cpp); it keeps loads made by Windows' code on the
+// tool's behalf, such as shell extensions, out of the tool's folder too.
 void hardenProcess()
 {
     SetDllDirectoryW(L"");
-    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
-    auto *setDefaultDllDirectories = reinterpret_cast<SetDefaultDllDirectoriesFunction *>(
-        reinterpret_cast<void (*)(void)>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    auto *setDefaultDllDirectories =
+        resolve<BOOL WINAPI(DWORD)>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
     if (setDefaultDllDirectories)
-        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+        setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "identify/discovery.h"
 
+#include "app/system_libraries.h"
 #include "app/text.h"
 #include "identify/catalogue.h"
 #include "identify/device_list.h"
@@ -17,12 +18,6 @@ struct LibraryRelease {
     void operator()(HMODULE module) const { FreeLibrary(module); }
 };
 typedef std::unique_ptr<std::remove_pointer<HMODULE>::type, LibraryRelease> LibraryHandle;
-
-template <typename Function>
-Function *resolve(HMODULE module, const char *name)
-{
-    return reinterpret_cast<Function *>(reinterpret_cast<void (*)(void)>(GetProcAddress(module, name)));
-}
 
 #if defined(__i386__)
 // The library's entries may be stdcall (they pop their arguments) or cdecl
@@ -153,43 +148,48 @@ const WCHAR libraryName[] = L"vxprobe.dll";
 // "<the tool's folder>\vxprobe.dll", or the system folder's, by full path.
 bool libraryPath(WCHAR (&path)[MAX_PATH], bool besideTool)
 {
-    if (besideTool) {
-        DWORD length = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
-        WCHAR *name = length != 0 && length < ARRAYSIZE(path) ? std::wcsrchr(path, L'\\') : nullptr;
-        if (name == nullptr)
-            return false;
-        name[1] = L'\0';
-    } else {
-        UINT length = GetSystemDirectoryW(path, ARRAYSIZE(path));
-        if (length == 0 || length >= ARRAYSIZE(path) || !appendText(path, L"\\"))
-            return false;
-    }
+    if (!besideTool)
+        return systemFolderPath(path, libraryName);
+    DWORD length = GetModuleFileNameW(nullptr, path, ARRAYSIZE(path));
+    WCHAR *name = length != 0 && length < ARRAYSIZE(path) ? std::wcsrchr(path, L'\\') : nullptr;
+    if (name == nullptr)
+        return false;
+    name[1] = L'\0';
     return appendText(path, libraryName);
+}
+
+// A file that cannot be looked at counts as there, so that its load says why.
+bool fileThere(const WCHAR *path)
+{
+    if (GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES)
+        return true;
+    DWORD error = GetLastError();
+    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
 }
 
 // Beside the tool, where the maker's library is delivered, else from the
 // system folder; never by its bare name, whose search takes in the current
 // folder (the firmware folder, often Downloads) and PATH, where anyone can
-// leave a DLL. With a full path, LOAD_WITH_ALTERED_SEARCH_PATH looks for the
-// library's own dependencies in its folder. The error of the failed load is
-// left in libraryError for the not-detected box.
+// leave a DLL. The library's own DLLs come from its folder, then the system
+// folder. The first file that is there decides: one that cannot be loaded
+// (193: built for the other bitness; 126: one of its own DLLs is missing)
+// is what the user has to hear about, and a library in the system folder
+// must not stand in for it. The error is left in libraryError for the
+// not-detected box.
 HMODULE loadDeviceLibrary()
 {
     DWORD error = ERROR_MOD_NOT_FOUND;
     for (bool besideTool : {true, false}) {
         WCHAR path[MAX_PATH];
-        if (!libraryPath(path, besideTool))
+        if (!libraryPath(path, besideTool) || !fileThere(path))
             continue;
-        HMODULE module = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+        HMODULE module = loadLibraryAtPath(path);
         if (module) {
             upgradeState.libraryError = ERROR_SUCCESS;
             return module;
         }
         error = GetLastError();
-        // A library that is there but cannot be loaded (193: built for the
-        // other bitness) is what the user has to hear about.
-        if (error != ERROR_MOD_NOT_FOUND)
-            break;
+        break;
     }
     upgradeState.libraryError = error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
     return nullptr;

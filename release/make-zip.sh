@@ -2,13 +2,17 @@
 # Makes the release package: the stripped tool and the user's guide, nothing
 # else (never the stand-in device-status library).
 #
-#   make-zip.sh <strip> <VxUpgrade.exe> <guide> <version> <zip>
+#   make-zip.sh <strip> <VxUpgrade.exe> <guide> <version> <zip> \
+#               [<PKCS#12 file> <password file> [<time-stamp URL>]]
 #
 # The same inputs give the same zip, byte for byte: the program's header and
 # both entries carry one fixed time, the entries have fixed permissions,
 # come in a fixed order, and no extra fields (owner, Unix times) are stored.
+# With a certificate the stripped program is Authenticode-signed (SHA-256,
+# with an RFC 3161 time stamp when a URL is given); a signature holds its
+# own signing time, so that zip is not reproducible.
 set -euo pipefail
-strip=$1 exe=$2 guide=$3 version=$4 zip=$5
+strip=$1 exe=$2 guide=$3 version=$4 zip=$5 pfx=${6:-} password_file=${7:-} timestamp_url=${8:-}
 
 # One fixed time for everything that records one: strip writes a fresh time
 # stamp into the program's header unless SOURCE_DATE_EPOCH names one.
@@ -17,6 +21,16 @@ export SOURCE_DATE_EPOCH=946684800  # 2000-01-01 00:00:00 UTC
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 "$strip" -o "$stage/VxUpgrade.exe" "$exe"
+# Signed after stripping: stripping a signed program would break its signature.
+if [ -n "$pfx" ]; then
+    if ! osslsigncode sign -pkcs12 "$pfx" -readpass "$password_file" -h sha256 ${timestamp_url:+-ts "$timestamp_url"} \
+            -in "$stage/VxUpgrade.exe" -out "$stage/signed.exe" >"$stage/sign.log" 2>&1; then
+        echo "make-zip: osslsigncode could not sign VxUpgrade.exe:" >&2
+        cat "$stage/sign.log" >&2
+        exit 1
+    fi
+    mv "$stage/signed.exe" "$stage/VxUpgrade.exe"
+fi
 # Windows line ends, so that every editor on Windows shows the guide right.
 sed -e "s/@VERSION@/$version/" -e 's/$/\r/' "$guide" >"$stage/README.txt"
 chmod 644 "$stage/VxUpgrade.exe" "$stage/README.txt"

@@ -19,6 +19,8 @@ packages=(
   fonts-wine
   zip
   unzip
+  osslsigncode
+  openssl
 )
 
 missing=()

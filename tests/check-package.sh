@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fails unless the release zip holds exactly the tool and the guide, and the
-# tool is a stripped 32-bit GUI program of at most 200 KB, with the package's
+# tool is a stripped 32-bit GUI program of at most 400 KB, with the package's
 # fixed time in its header, that imports only system DLLs.
 set -euo pipefail
 objdump=$1 zip=$2
@@ -17,7 +17,7 @@ unzip -q "$zip" VxUpgrade.exe -d "$unpacked" || { echo "FAIL: no VxUpgrade.exe i
 exe=$unpacked/VxUpgrade.exe
 bytes=$(stat -c %s "$exe")
 echo "VxUpgrade.exe: $bytes bytes"
-[ "$bytes" -le $((200 * 1024)) ] || fail "VxUpgrade.exe is $bytes bytes, more than 200 KB"
+[ "$bytes" -le $((400 * 1024)) ] || fail "VxUpgrade.exe is $bytes bytes, more than 400 KB"
 headers=$("$objdump" -p "$exe")
 grep -q 'file format pei-i386' <<<"$headers" || fail "VxUpgrade.exe is not a 32-bit program"
 grep -q 'Subsystem.*Windows GUI' <<<"$headers" || fail "VxUpgrade.exe is not a GUI program"

@@ -3,10 +3,9 @@
 
 #include "app/dialog.h"
 #include "app/resources/resource.h"
+#include "app/system_libraries.h"
 #include "app/text.h"
 #include "identify/catalogue.h"
-
-#include <commctrl.h>
 
 #include <cstdio>
 
@@ -44,8 +43,7 @@ void AppTest::TearDown()
 HWND AppTest::createDialog()
 {
     upgradeState.appInstance = GetModuleHandleW(nullptr);
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_PROGRESS_CLASS};
-    InitCommonControlsEx(&controls);
+    registerProgressBarClass();
     dialog = CreateDialogParamW(upgradeState.appInstance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProc, 0);
     upgradeState.mainDialog = dialog;
     return dialog;

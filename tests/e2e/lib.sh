@@ -172,8 +172,9 @@ e2e_printer_end() {
 
 # e2e_start_tool: the tool runs from its own folder with work/ as its current
 # folder, as a user starts it from the folder that holds the firmware files.
+# E2E_TOOL_ENV (NAME=value words) sets variables for the tool's process only.
 e2e_start_tool() {
-    (cd "$E2E_DIR/work" && exec wine "$E2E_DIR/tool/VxUpgrade.exe") \
+    (cd "$E2E_DIR/work" && exec env ${E2E_TOOL_ENV:-} wine "$E2E_DIR/tool/VxUpgrade.exe") \
         </dev/null >"$E2E_ART/tool.out" 2>&1 &
     E2E_TOOL_PID=$!
 }

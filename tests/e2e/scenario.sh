@@ -332,6 +332,26 @@ scenario_library_in_current_folder_only() {
     scenario_library_missing
 }
 
+# Windows looks beside a program first for every DLL that is not a KnownDLL,
+# and Wine does so for the names given native-first overrides. A
+# comctl32.dll and a winspool.drv left beside the tool (copies of another
+# DLL, which would keep it from starting) must never be loaded: the tool
+# upgrades as usual, and Wine's load trace names the system folder's copies
+# of both.
+scenario_planted_dlls_beside_tool() {
+    local dll loads
+    for dll in comctl32.dll winspool.drv; do cp "$E2E_BIN/vxprobe.dll" "$E2E_DIR/tool/$dll"; done
+    E2E_TOOL_ENV="WINEDEBUG=+loaddll WINEDLLOVERRIDES=mscoree,mshtml=;comctl32,winspool.drv=n,b"
+    scenario_standard_unshared_queue
+    E2E_TOOL_ENV=
+    loads=$(grep -aiE 'Loaded .*(comctl32\.dll|winspool\.drv)' "$E2E_ART/tool.out")
+    printf 'loads of comctl32 and winspool.drv:\n%s\n' "$loads" >>"$E2E_ART/checks.txt"
+    for dll in comctl32.dll winspool.drv; do
+        grep -qiF "$dll" <<<"$loads" || e2e_fail "the load trace shows no $dll at all"
+        ! grep -iE "tool\\\\+$dll" <<<"$loads" || e2e_fail "the tool loaded the $dll planted beside it"
+    done
+}
+
 # Escape during the reboot wait: the queue the tool shared is unshared
 # before the window goes away, and the second stage never runs.
 scenario_escape_during_reboot_wait() {

@@ -1,6 +1,7 @@
 // Device discovery against library doubles, in a folder of its own: this
 // program's folder holds no vxprobe.dll until a test copies one of the
 // doubles there under that name.
+#include "app/system_libraries.h"
 #include "identify/catalogue.h"
 #include "identify/discovery.h"
 #include "tests/doubles/fresh_run.h"
@@ -11,6 +12,19 @@
 
 namespace {
 
+// Windows' own DLLs come from the system folder only, never from beside the
+// program, where anyone may leave one of the same name. First, before a
+// test hardens the process's default search.
+TEST(SystemLibraries, AreNeverTakenFromBesideTheProgram)
+{
+    ASSERT_NE(GetFileAttributesW(besideTestProgram(L"cdecl_probe.dll").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(loadSystemLibrary(L"cdecl_probe.dll"), nullptr);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_MOD_NOT_FOUND));
+    HMODULE spooler = loadSystemLibrary(L"winspool.drv");
+    EXPECT_NE(spooler, nullptr);
+    FreeLibrary(spooler);
+}
+
 class LibraryLoading : public ::testing::Test {
 protected:
     void SetUp() override
@@ -19,23 +33,43 @@ protected:
         SetEnvironmentVariableA("PROBE_DOUBLE_LOG", "");
         SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "");
         DeleteFileW(library.c_str());
+        DeleteFileW(helper.c_str());
+        ASSERT_TRUE(systemFolderPath(systemLibrary, L"vxprobe.dll"));
+        DeleteFileW(systemLibrary);
     }
 
-    void TearDown() override { DeleteFileW(library.c_str()); }
+    void TearDown() override
+    {
+        DeleteFileW(library.c_str());
+        DeleteFileW(helper.c_str());
+        DeleteFileW(systemLibrary);
+    }
 
     void install(const wchar_t *name)
     {
         ASSERT_TRUE(CopyFileW(besideTestProgram(name).c_str(), library.c_str(), FALSE));
     }
 
-    static std::string log()
+    // What the double noted, with the 32-bit doubles' stack distances.
+    static std::string rawLog()
     {
         char text[512] = "";
         GetEnvironmentVariableA("PROBE_DOUBLE_LOG", text, sizeof text);
         return text;
     }
 
+    // ... and without them.
+    static std::string log()
+    {
+        std::string text = rawLog();
+        for (size_t at; (at = text.find("stack ")) != std::string::npos;)
+            text.erase(at, text.find(';', at) + 1 - at);
+        return text;
+    }
+
     const std::wstring library = besideTestProgram(L"vxprobe.dll");
+    const std::wstring helper = besideTestProgram(L"vxprobe_helper.dll");
+    WCHAR systemLibrary[MAX_PATH] = L"";
 };
 
 // The error is kept for the not-detected box.
@@ -90,20 +124,27 @@ TEST_F(LibraryLoading, AFailedOrEmptyAnswerIsReleasedThenUnloaded)
 
 // The library's calling convention is unknown: a stdcall and a cdecl build
 // must both get their arguments in order, hand the printer over and leave
-// the tool's stack as it was (a stack pointer left off by the argument bytes
-// garbles the caller's locals or its return).
+// the tool's stack as it was. A stack pointer left off by the argument bytes
+// garbles the caller's locals or its return, or, where the caller restores
+// it from a frame pointer, only moves the release call: the 32-bit doubles
+// note how far the release call's stack is from the get call's, and that
+// must not depend on the convention.
 TEST_F(LibraryLoading, APrinterIsFoundWhicheverWayTheLibraryCleansUpItsArguments)
 {
-    for (const wchar_t *double_ : {L"scripted_probe.dll", L"cdecl_probe.dll"}) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(double_)));
-        install(double_);
+    std::string logs[2];
+    const wchar_t *doubles[] = {L"scripted_probe.dll", L"cdecl_probe.dll"};
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(doubles[i])));
+        install(doubles[i]);
         SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "one-printer");
         SetEnvironmentVariableA("PROBE_DOUBLE_LOG", "");
         EXPECT_EQ(detectPrinter(), 1);
         EXPECT_STREQ(upgradeState.portName, L"USB007");
         EXPECT_EQ(log(), "attach;get 0 4 fresh;release same;detach;");
+        logs[i] = rawLog();
         DeleteFileW(library.c_str());
     }
+    EXPECT_EQ(logs[0], logs[1]);
 }
 
 TEST_F(LibraryLoading, NullPointersFromTheLibraryArePassedOver)
@@ -116,6 +157,50 @@ TEST_F(LibraryLoading, NullPointersFromTheLibraryArePassedOver)
     EXPECT_STREQ(upgradeState.portName, L"USB001");
     EXPECT_EQ(upgradeState.firmwareKind, FirmwareStandard);
     EXPECT_EQ(log(), "attach;get 0 4 fresh;release same;detach;");
+}
+
+// The first vxprobe.dll that is there decides: beside the tool, else in the
+// system folder. Its own DLLs come from its folder, also in a process
+// hardened as the tool's; one that is there but cannot be loaded (a DLL of
+// its own missing) is reported with Windows' error, and the system folder's
+// library must not stand in for it. Last of its suite: Wine keeps the file of
+// a load that failed open, so no later test could replace it.
+TEST_F(LibraryLoading, TheFirstLibraryThatIsThereDecides)
+{
+    auto *setDefaultDllDirectories =
+        resolve<BOOL WINAPI(DWORD)>(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories");
+    ASSERT_NE(setDefaultDllDirectories, nullptr);
+    ASSERT_TRUE(setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32));
+
+    struct Case {
+        const char *what;
+        bool besideTool, helperBeside;
+        int found;
+        DWORD error;
+        const char *log;
+    };
+    const Case cases[] = {
+        {"only in the system folder", false, false, 1, ERROR_SUCCESS, "attach;get 0 4 fresh;release same;detach;"},
+        {"beside the tool with its own DLL", true, true, 1, ERROR_SUCCESS,
+         "attach;helper;get 0 4 fresh;release same;detach;"},
+        {"beside the tool without its own DLL", true, false, 0, ERROR_MOD_NOT_FOUND, ""},
+    };
+    ASSERT_TRUE(CopyFileW(besideTestProgram(L"scripted_probe.dll").c_str(), systemLibrary, FALSE));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        DeleteFileW(library.c_str());
+        DeleteFileW(helper.c_str());
+        if (c.besideTool)
+            install(L"dependent_probe.dll");
+        if (c.helperBeside) {
+            ASSERT_TRUE(CopyFileW(besideTestProgram(L"helper\\vxprobe_helper.dll").c_str(), helper.c_str(), FALSE));
+        }
+        SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "one-printer");
+        SetEnvironmentVariableA("PROBE_DOUBLE_LOG", "");
+        EXPECT_EQ(detectPrinter(), c.found);
+        EXPECT_EQ(upgradeState.libraryError, c.error);
+        EXPECT_EQ(log(), c.log);
+    }
 }
 
 }  // namespace

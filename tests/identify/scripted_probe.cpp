@@ -5,11 +5,21 @@
 // test wants to see.
 #include "identify/device_list.h"
 
+#include <cstdio>
 #include <cstring>
+
+#if defined(PROBE_DEPENDENT)
+extern "C" __declspec(dllimport) int probeHelperAnswer();
+#endif
 
 namespace {
 
 const DeviceList *lastList = nullptr;
+#if defined(__i386__)
+// Where the caller left the stack pointer at the get call: the address of a
+// 32-bit entry's first argument is the caller's stack pointer.
+uintptr_t stackAtGet = 0;
+#endif
 
 void note(const char *event)
 {
@@ -65,6 +75,9 @@ extern "C" int32_t PROBE_CALL VXPROBE_GetDevices(DeviceList *list, int32_t scope
     bool fresh = list->devices == nullptr && list->deviceCount == 0 && list->flag == 0;
     note(scope == 0 && detail == 4 && fresh ? "get 0 4 fresh" : "get unexpected");
     lastList = list;
+#if defined(__i386__)
+    stackAtGet = reinterpret_cast<uintptr_t>(&list);
+#endif
     if (scriptIs("fail"))
         return 7;
     if (scriptIs("null-devices")) {
@@ -85,13 +98,27 @@ extern "C" int32_t PROBE_CALL VXPROBE_GetDevices(DeviceList *list, int32_t scope
 extern "C" int32_t PROBE_CALL VXPROBE_ReleaseDevices(DeviceList *list)
 {
     note(list == lastList ? "release same" : "release other");
+#if defined(__i386__)
+    // A caller that does not clean up after a cdecl entry makes the next
+    // call with its stack pointer off by the arguments left behind; the test
+    // compares this distance across the two conventions.
+    char distance[32];
+    std::snprintf(distance, sizeof distance, "stack %+ld",
+                  static_cast<long>(reinterpret_cast<uintptr_t>(&list) - stackAtGet));
+    note(distance);
+#endif
     return 0;
 }
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
-    if (reason == DLL_PROCESS_ATTACH)
+    if (reason == DLL_PROCESS_ATTACH) {
         note("attach");
+#if defined(PROBE_DEPENDENT)
+        if (probeHelperAnswer() == 42)
+            note("helper");
+#endif
+    }
     else if (reason == DLL_PROCESS_DETACH)
         note("detach");
     return TRUE;

@@ -1,0 +1,89 @@
+// The five spooler calls the tool makes, defined here and forwarded to
+// winspool.drv, loaded from the system folder on the first call: a
+// delay-load by hand, since an import of winspool.drv would be looked for in
+// the tool's folder first (see system_libraries.cpp). winspool.h declares
+// these without dllimport, so the tool's calls bind to these definitions as
+// they would to the import library. The unit tests link their own
+// definitions of the same names, so this file never enters their programs.
+#include "app/system_libraries.h"
+
+#include <winspool.h>
+
+namespace {
+
+struct SpoolerEntries {
+    decltype(&EnumPrintersW) enumPrinters;
+    decltype(&OpenPrinterW) openPrinter;
+    decltype(&GetPrinterW) getPrinter;
+    decltype(&SetPrinterW) setPrinter;
+    decltype(&ClosePrinter) closePrinter;
+};
+
+// Resolved once, on the first call, and kept with the library for the life
+// of the process; a failure to load is kept too and repeated as every later
+// call's last error.
+SpoolerEntries spooler;
+bool spoolerTried = false;
+DWORD spoolerError = ERROR_SUCCESS;
+
+// Null, with the last error set, when winspool.drv or one of the entries is
+// missing: each call then fails as a spooler that refused it, and the
+// callers report a missing queue or a queue they could not share.
+const SpoolerEntries *loadSpooler()
+{
+    if (!spoolerTried) {
+        spoolerTried = true;
+        HMODULE module = loadSystemLibrary(L"winspool.drv");
+        if (module == nullptr) {
+            DWORD error = GetLastError();
+            spoolerError = error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
+        } else {
+            spooler.enumPrinters = resolve<decltype(EnumPrintersW)>(module, "EnumPrintersW");
+            spooler.openPrinter = resolve<decltype(OpenPrinterW)>(module, "OpenPrinterW");
+            spooler.getPrinter = resolve<decltype(GetPrinterW)>(module, "GetPrinterW");
+            spooler.setPrinter = resolve<decltype(SetPrinterW)>(module, "SetPrinterW");
+            spooler.closePrinter = resolve<decltype(ClosePrinter)>(module, "ClosePrinter");
+            if (!spooler.enumPrinters || !spooler.openPrinter || !spooler.getPrinter || !spooler.setPrinter ||
+                !spooler.closePrinter)
+                spoolerError = ERROR_PROC_NOT_FOUND;
+        }
+    }
+    if (spoolerError != ERROR_SUCCESS) {
+        SetLastError(spoolerError);
+        return nullptr;
+    }
+    return &spooler;
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBYTE buffer, DWORD bufferSize,
+                                     LPDWORD needed, LPDWORD returned)
+{
+    const SpoolerEntries *entries = loadSpooler();
+    return entries ? entries->enumPrinters(flags, name, level, buffer, bufferSize, needed, returned) : FALSE;
+}
+
+extern "C" BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE printer, LPPRINTER_DEFAULTSW defaults)
+{
+    const SpoolerEntries *entries = loadSpooler();
+    return entries ? entries->openPrinter(name, printer, defaults) : FALSE;
+}
+
+extern "C" BOOL WINAPI GetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD bufferSize, LPDWORD needed)
+{
+    const SpoolerEntries *entries = loadSpooler();
+    return entries ? entries->getPrinter(printer, level, buffer, bufferSize, needed) : FALSE;
+}
+
+extern "C" BOOL WINAPI SetPrinterW(HANDLE printer, DWORD level, LPBYTE buffer, DWORD command)
+{
+    const SpoolerEntries *entries = loadSpooler();
+    return entries ? entries->setPrinter(printer, level, buffer, command) : FALSE;
+}
+
+extern "C" BOOL WINAPI ClosePrinter(HANDLE printer)
+{
+    const SpoolerEntries *entries = loadSpooler();
+    return entries ? entries->closePrinter(printer) : FALSE;
+}
