@@ -3,6 +3,7 @@
 #include "app/sequence.h"
 
 #include "app/protection.h"
+#include "app/readiness.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "app/wait.h"
@@ -153,7 +154,9 @@ void runUpgradeSequence(HWND dialog)
     // queues on the port, none of them shared, the copies would otherwise go
     // to a share that does not exist. Everything that can be checked without
     // changing anything is checked before the user is asked.
-    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !upgradeCanStart()) {
+    showPrinterFound();
+    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !upgradeCanStart() ||
+        !queueAndPowerReady(dialog)) {
         DestroyWindow(dialog);  // nothing has been shared yet
         return;
     }
