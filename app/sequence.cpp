@@ -3,6 +3,7 @@
 #include "app/sequence.h"
 
 #include "app/phase.h"
+#include "app/readiness.h"
 #include "app/resources/resource.h"
 #include "app/state.h"
 #include "app/text.h"
@@ -86,15 +87,6 @@ void composeNotDetectedBox(WCHAR (&text)[confirmationCapacity])
     // Without the line the box still asks the question it always asked.
     if (!composed)
         copyText(text, notDetectedBoxText);
-}
-
-// One of the run's own boxes, owned by the dialog, which it disables
-// meanwhile. Nothing the dialog receives while the box is open means
-// anything: the box's answer decides.
-int ask(HWND dialog, const WCHAR *text, const WCHAR *caption, UINT type)
-{
-    enterPhase(PhaseAsking);
-    return askUser(dialog, text, caption, type);
 }
 
 const DWORD pauseBeforeAttempt = 5000;
@@ -228,7 +220,9 @@ void runUpgradeSequence(HWND dialog)
     // queues on the port, none of them shared, the copies would otherwise go
     // to a share that does not exist. Everything that can be checked without
     // changing anything is checked before the user is asked.
-    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !upgradeCanStart()) {
+    showPrinterFound();
+    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !upgradeCanStart() ||
+        !queueAndPowerReady(dialog)) {
         endTool(dialog);  // nothing has been shared yet
         return;
     }
@@ -249,6 +243,12 @@ void runUpgradeSequence(HWND dialog)
     enterPhase(PhaseCopying);
     SetWindowTextW(upgradeState.statusText, copyingText);
     finishStage(dialog, runFirstStage());
+}
+
+int ask(HWND dialog, const WCHAR *text, const WCHAR *caption, UINT type)
+{
+    enterPhase(PhaseAsking);
+    return askUser(dialog, text, caption, type);
 }
 
 void sendSecondStage(HWND dialog)

@@ -33,12 +33,12 @@ struct QueueSettings {
     bool write() const { return SetPrinterW(printer.get(), 2, static_cast<BYTE *>(buffer.get()), 0) != FALSE; }
 };
 
-// Opens the queue with the rights needed to change its sharing and reads its
-// settings; false (with whatever was taken released by `settings`) when any
-// step fails.
-bool openQueueSettings(QueueSettings &settings)
+// Opens the queue, by default with the rights needed to change its sharing,
+// and reads its settings; false (with whatever was taken released by
+// `settings`) when any step fails.
+bool openQueueSettings(QueueSettings &settings, ACCESS_MASK access = PRINTER_ALL_ACCESS)
 {
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, access};
     HANDLE printer = nullptr;
     if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &printer, &defaults))
         return false;
@@ -78,6 +78,32 @@ void unshare(QueueSettings &settings)
 }
 
 }  // namespace
+
+QueueCondition readQueueCondition(bool forSharing)
+{
+    QueueCondition condition = {};
+    if (forSharing) {
+        // The same open as shareQueue(), so that a user who may not manage
+        // printers learns it before agreeing to anything.
+        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+        HANDLE printer = nullptr;
+        if (OpenPrinterW(upgradeState.selectedQueue.printerName, &printer, &defaults)) {
+            ClosePrinter(printer);
+        } else {
+            DWORD error = GetLastError();
+            condition.administrationDenied = error == ERROR_ACCESS_DENIED;
+        }
+    }
+    // Reading needs no more than the right to print, which every user has.
+    QueueSettings settings;
+    if (!openQueueSettings(settings, PRINTER_ACCESS_USE))
+        return condition;
+    condition.read = true;
+    condition.attributes = settings.info()->Attributes;
+    condition.status = settings.info()->Status;
+    condition.jobs = settings.info()->cJobs;
+    return condition;
+}
 
 int shareQueue()
 {

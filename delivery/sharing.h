@@ -1,6 +1,23 @@
 // Sharing the printer's queue for the time of the upgrade.
 #pragma once
 
+#include <windows.h>
+
+// What the selected queue's settings said when they were read, and whether
+// the queue could be opened to change its sharing.
+struct QueueCondition {
+    bool read;         // false: the settings could not be read, the next three are 0
+    DWORD attributes;  // PRINTER_ATTRIBUTE_*
+    DWORD status;      // PRINTER_STATUS_*
+    DWORD jobs;
+    bool administrationDenied;  // opening it to share it was refused (ERROR_ACCESS_DENIED)
+};
+
+// Reads the condition of upgradeState.selectedQueue without changing
+// anything; with forSharing it also tries the open that shareQueue() needs.
+// Shows nothing.
+QueueCondition readQueueCondition(bool forSharing);
+
 // Sets the shared attribute of upgradeState.selectedQueue; 1 on success.
 int shareQueue();
 

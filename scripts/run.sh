@@ -96,6 +96,7 @@ else
 window 20
 status "$T1" 10
 shot searching
+maybe-status "$(found "$queue" USB001)" 20
 status "$(t4 "$share" USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 queue "$queue" unshared

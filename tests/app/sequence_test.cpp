@@ -7,6 +7,7 @@
 #include <commctrl.h>
 
 #include <algorithm>
+#include <functional>
 
 namespace {
 
@@ -23,6 +24,12 @@ std::wstring confirmation(const std::wstring &share)
     return L"Firmware A.05.01 is going to be copied to " + share +
            L" connected on USB port USB001.\nWarning! Check that installed firmware version is A.02.06 or newer "
            L"before proceeding further. Contact Tarnell support if printer firmware version is lower than A.02.06.";
+}
+
+std::wstring found(const std::wstring &queue)
+{
+    return L"Found the printer on USB port USB001 and its print queue " + queue +
+           L".\nChecking that the upgrade can start...";
 }
 
 class Sequence : public AppTest {
@@ -50,8 +57,8 @@ TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
 {
     connectPrinter();
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
-    // Read when sharing, then one job printing when restoring.
-    fakeWorld.queues[0].jobCounts = {1, 1, 0};
+    // None waiting before, then one job printing when restoring.
+    fakeWorld.queues[0].jobCounts = {0, 1, 1, 0};
     std::wstring statusWhileCopying;
     bool okWhileSearching = true, okWhileCopying = true;
     fakeWorld.processScripts = {ProcessScript{}};
@@ -310,6 +317,114 @@ TEST_F(Sequence, OkEscapeAndCloseWaitWhileTheFirstStageRuns)
     EXPECT_FALSE(IsWindow(dialog)) << "closed by the run once the stage has failed";
 }
 
+// The queue's and the computer's state, told before the confirmation while
+// the status text names what was found. A refusal is one box and the end; a
+// question goes on to the confirmation only on Ok, and Cancel, its default,
+// ends the tool. Either way nothing is shared or sent before the user agrees.
+TEST_F(Sequence, WhatWouldKeepTheFirmwareFromThePrinterIsToldBeforeTheConfirmation)
+{
+    enum Says { Nothing, Refusal, Question };
+    struct Case {
+        const char *why;
+        std::function<void(FakeQueue &)> arrange;
+        Says says;
+        std::wstring text;
+    };
+    const std::wstring cancelled = L"\nFirmware upgrade cancelled.";
+    const std::wstring anyway = L"\nPress Ok to upgrade anyway, or Cancel to stop.";
+    const std::wstring problem = L".\nFix the printer first (power, paper, ink, covers, the message on its front "
+                                 L"panel). Some drivers report a problem that is not there." + anyway;
+    const std::wstring offline =
+        L"The print queue Vellumax 350 is set to Use Printer Offline, so it would keep the firmware instead of "
+        L"sending it to the printer.\nTurn off \"Use Printer Offline\" in the queue's Printer menu, then start the "
+        L"upgrade again." + cancelled;
+    const std::wstring paused =
+        L"The print queue Vellumax 350 is paused, so it would keep the firmware instead of sending it to the "
+        L"printer.\nResume it (Pause Printing in the queue's Printer menu), then start the upgrade again." +
+        cancelled;
+    auto battery = [&](BYTE line, BYTE flag, BYTE percent) {
+        return [=](FakeQueue &) { fakeWorld.powerStatus = {line, flag, percent, 0, 3600, 7200}; };
+    };
+    const Case cases[] = {
+        {"a queue in use, nothing to say",
+         [](FakeQueue &q) { q.status = PRINTER_STATUS_BUSY | PRINTER_STATUS_PRINTING | PRINTER_STATUS_TONER_LOW; },
+         Nothing, L""},
+        {"used offline", [](FakeQueue &q) { q.attributes |= PRINTER_ATTRIBUTE_WORK_OFFLINE; }, Refusal, offline},
+        {"paused", [](FakeQueue &q) { q.status = PRINTER_STATUS_PAUSED; }, Refusal, paused},
+        {"paused with a jam: the refusal alone",
+         [](FakeQueue &q) { q.status = PRINTER_STATUS_PAUSED | PRINTER_STATUS_PAPER_JAM; }, Refusal, paused},
+        {"sharing needed but not allowed", [](FakeQueue &) { fakeWorld.administrationDenied = true; }, Refusal,
+         L"The print queue Vellumax 350 must be shared for the upgrade, and sharing it needs the right to manage "
+         L"printers.\nStart the tool as an administrator, or share the queue first in the printer's properties "
+         L"(Sharing), then start the upgrade again." + cancelled},
+        {"shared already: no right needed",
+         [](FakeQueue &q) {
+             fakeWorld.administrationDenied = true;
+             q.attributes |= PRINTER_ATTRIBUTE_SHARED;
+         },
+         Nothing, L""},
+        {"the printer reports itself offline",
+         [](FakeQueue &q) { q.status = PRINTER_STATUS_OFFLINE; }, Question,
+         L"The printer of the print queue Vellumax 350 reports: offline" + problem},
+        {"a jam and an open door",
+         [](FakeQueue &q) { q.status = PRINTER_STATUS_DOOR_OPEN | PRINTER_STATUS_PAPER_JAM; }, Question,
+         L"The printer of the print queue Vellumax 350 reports: paper jam, door open" + problem},
+        {"jobs waiting", [](FakeQueue &q) { q.jobCounts = {2}; }, Question,
+         L"The print queue Vellumax 350 already holds jobs that have not printed. The firmware would wait behind "
+         L"them, and a stuck job would keep it from the printer.\nLet the waiting jobs print, or cancel them in "
+         L"the queue's window." + anyway},
+        {"a low battery", battery(AC_LINE_OFFLINE, BATTERY_FLAG_LOW, 29), Question,
+         L"This computer is running on battery, with 29% left. It must not run out of power during the upgrade, "
+         L"or the printer may be left half upgraded.\nConnect it to mains power." + anyway},
+        {"enough battery", battery(AC_LINE_OFFLINE, BATTERY_FLAG_HIGH, 30), Nothing, L""},
+        {"a low battery on mains power", battery(AC_LINE_ONLINE, BATTERY_FLAG_CHARGING, 5), Nothing, L""},
+        {"an unknown charge", battery(AC_LINE_OFFLINE, BATTERY_FLAG_UNKNOWN, BATTERY_PERCENTAGE_UNKNOWN), Nothing,
+         L""},
+        {"no battery", battery(AC_LINE_OFFLINE, BATTERY_FLAG_NO_BATTERY, 0), Nothing, L""},
+    };
+    for (const Case &c : cases) {
+        for (int answer : c.says == Question ? std::vector<int>{IDOK, IDCANCEL} : std::vector<int>{IDOK}) {
+            SCOPED_TRACE(testing::Message() << c.why << (answer == IDOK ? ", Ok" : ", Cancel"));
+            resetFakeWorld();
+            upgradeState = UpgradeState{};
+            upgradeState.phase = PhaseStarting;
+            statusAtBoxes.clear();
+            ASSERT_NE(createDialog(), nullptr);
+            connectPrinter();
+            fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+            c.arrange(fakeWorld.queues[0]);
+            // The confirmation, when it comes, is declined.
+            answerBoxes(c.says == Nothing ? std::vector<int>{IDCANCEL} : std::vector<int>{answer, IDCANCEL});
+
+            runUpgradeSequence(dialog);
+            EXPECT_TRUE(fakeWorld.writes.empty());
+            EXPECT_TRUE(fakeWorld.started.empty());
+            ASSERT_FALSE(fakeWorld.boxes.empty());
+            const ShownBox &first = fakeWorld.boxes[0];
+            if (c.says == Nothing) {
+                EXPECT_EQ(first.caption, L"Confirmation");
+                continue;
+            }
+            EXPECT_EQ(first.text, c.text);
+            EXPECT_EQ(first.owner, dialog);
+            EXPECT_EQ(statusAtBoxes[0], found(L"Vellumax 350"));
+            if (c.says == Refusal) {
+                EXPECT_EQ(first.caption, L"Firmware Upgrade Error");
+                EXPECT_EQ(first.type, UINT(MB_OK | MB_ICONERROR));
+            } else {
+                EXPECT_EQ(first.caption, L"Warning");
+                EXPECT_EQ(first.type, UINT(MB_OKCANCEL | MB_DEFBUTTON2 | MB_ICONWARNING));
+            }
+            bool goesOn = c.says == Question && answer == IDOK;
+            ASSERT_EQ(fakeWorld.boxes.size(), goesOn ? 2u : 1u);
+            if (goesOn) {
+                EXPECT_EQ(fakeWorld.boxes[1].caption, L"Confirmation");
+            }
+            EXPECT_EQ(IsWindow(dialog), goesOn) << "a refusal or a Cancel ends the tool";
+        }
+    }
+}
+
 TEST_F(Sequence, NothingIsSentWithoutAClearOk)
 {
     // The confirmation box could not be shown.
@@ -380,7 +495,7 @@ TEST_F(Sequence, ASessionThatEndsDuringACopyUnsharesAtOnceAndSendsNoMore)
 {
     connectPrinter("Tarnell Vellumax 350 plus");
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
-    fakeWorld.queues[0].jobCounts = {3};
+    fakeWorld.queues[0].jobCounts = {0, 3};
     fakeWorld.processScripts = {ProcessScript{}};
     fakeWorld.processScripts[0].onRun = [&] {
         EXPECT_EQ(SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0), FALSE);

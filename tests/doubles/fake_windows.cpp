@@ -382,6 +382,19 @@ int WINAPI fakeMessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type)
     return answer;
 }
 
+BOOL WINAPI fakeGetSystemPowerStatus(LPSYSTEM_POWER_STATUS status)
+{
+    if (!recording)
+        return realFunction<decltype(&GetSystemPowerStatus)>(L"kernel32.dll", "GetSystemPowerStatus")(status);
+    note(L"GetSystemPowerStatus");
+    if (fakeWorld.powerStatusFails) {
+        SetLastError(ERROR_NOT_SUPPORTED);
+        return FALSE;
+    }
+    *status = fakeWorld.powerStatus;
+    return TRUE;
+}
+
 DWORD WINAPI fakeGetCurrentDirectoryW(DWORD capacity, LPWSTR buffer)
 {
     if (!recording || !fakeWorld.currentDirectory)
@@ -429,6 +442,7 @@ TAKE_OVER(TerminateProcess, fakeTerminateProcess, 8)
 TAKE_OVER(CloseHandle, fakeCloseHandle, 4)
 TAKE_OVER(MessageBoxW, fakeMessageBoxW, 16)
 TAKE_OVER(GetCurrentDirectoryW, fakeGetCurrentDirectoryW, 8)
+TAKE_OVER(GetSystemPowerStatus, fakeGetSystemPowerStatus, 4)
 #undef TAKE_OVER
 
 // ---- the spooler ----------------------------------------------------------
@@ -466,6 +480,7 @@ extern "C" BOOL WINAPI EnumPrintersW(DWORD flags, LPWSTR name, DWORD level, LPBY
     for (size_t i = 0; i < fakeWorld.queues.size(); ++i) {
         std::memset(&infos[i], 0, sizeof(PRINTER_INFO_2W));
         infos[i].Attributes = fakeWorld.queues[i].attributes;
+        infos[i].Status = fakeWorld.queues[i].status;
         strings += packStrings(fakeWorld.queues[i], &infos[i], strings);
     }
     *returned = static_cast<DWORD>(fakeWorld.queues.size());
@@ -481,6 +496,10 @@ extern "C" BOOL WINAPI OpenPrinterW(LPWSTR name, LPHANDLE handle, LPPRINTER_DEFA
     *handle = nullptr;
     if (fakeWorld.openFails) {
         SetLastError(fakeWorld.openError);
+        return FALSE;
+    }
+    if (fakeWorld.administrationDenied && defaults && (defaults->DesiredAccess & PRINTER_ACCESS_ADMINISTER)) {
+        SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     for (size_t i = 0; i < fakeWorld.queues.size(); ++i) {
@@ -524,6 +543,7 @@ extern "C" BOOL WINAPI GetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DW
     std::memset(info, 0, sizeof(PRINTER_INFO_2W));
     packStrings(*queue, info, buffer + sizeof(PRINTER_INFO_2W));
     info->Attributes = queue->attributes;
+    info->Status = queue->status;
     DWORD jobs = 0;
     if (!queue->jobCounts.empty())
         jobs = queue->jobCounts[std::min(queue->reads, queue->jobCounts.size() - 1)];

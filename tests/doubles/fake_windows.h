@@ -14,8 +14,9 @@
 // Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW,
 // ClosePrinter, GlobalAlloc, GlobalFree, ShellExecuteExW,
 // MsgWaitForMultipleObjectsEx, GetTickCount64, GetExitCodeProcess,
-// TerminateProcess, CloseHandle, MessageBoxW, Sleep, the power and shutdown-block calls, and
-// GetCurrentDirectoryW when a test scripts it.
+// TerminateProcess, CloseHandle, MessageBoxW, Sleep, the power and
+// shutdown-block calls, GetSystemPowerStatus, and GetCurrentDirectoryW when a
+// test scripts it.
 // The waits return at once: a timed wait advances the doubles' clock by its
 // whole time, and a wait on a process ends it as scripted. While the real
 // thread queue holds messages the wait wakes for, the waits report them
@@ -37,6 +38,7 @@ struct FakeQueue {
     std::optional<std::wstring> shareName;
     std::optional<std::wstring> serverName;  // a printer connection's server
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
+    DWORD status = 0;  // PRINTER_STATUS_* bits, as every read reports them
     // Job counts reported by successive reads of the settings; the last one
     // repeats. Empty means the queue is empty.
     std::vector<DWORD> jobCounts;
@@ -107,6 +109,9 @@ struct FakeWorld {
     std::vector<EnumCall> enumCalls;
     bool openFails = false;
     DWORD openError = ERROR_ACCESS_DENIED;
+    // Opens that ask for PRINTER_ACCESS_ADMINISTER (PRINTER_ALL_ACCESS
+    // includes it) fail with ERROR_ACCESS_DENIED; others succeed.
+    bool administrationDenied = false;
     std::vector<std::wstring> openedNames;
     std::vector<ACCESS_MASK> openedAccess;
     int openPrinterHandles = 0;  // opened and not yet closed
@@ -137,6 +142,10 @@ struct FakeWorld {
     // Keeping the system awake.
     bool powerRequestFails = false;
     int livePowerRequests = 0;
+
+    // What GetSystemPowerStatus reports: on mains power, without a battery.
+    SYSTEM_POWER_STATUS powerStatus = {1, 128, 255, 0, 0xFFFFFFFF, 0xFFFFFFFF};
+    bool powerStatusFails = false;
 
     // The current directory GetCurrentDirectoryW reports, when set.
     std::optional<std::wstring> currentDirectory;

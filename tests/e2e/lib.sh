@@ -37,6 +37,9 @@ t4() {
     echo "Firmware A.05.01 is going to be copied to $1 connected on USB port $2.\\nWarning! Check that installed firmware version is A.02.06 or newer before proceeding further. Contact Tarnell support if printer firmware version is lower than A.02.06."
 }
 
+# Once the printer and its queue are found: found <queue> <port>.
+found() { echo "Found the printer on USB port $2 and its print queue $1.\\nChecking that the upgrade can start..."; }
+
 # Devices as the stand-in library's device file describes them.
 device() { echo "device\\nrecord $1\\nport $2\\n"; }
 
@@ -133,7 +136,7 @@ e2e_begin() {
     wineserver -p60 </dev/null >/dev/null 2>&1
 }
 
-# e2e_queue <name> <port> <share> shared|unshared
+# e2e_queue <name> <port> <share> shared|unshared [offline]
 e2e_queue() { e2e_wine "$E2E_BIN/e2e_spool.exe" add "$@" || e2e_fail "cannot add queue $1"; }
 
 # e2e_queue_state <name>: prints shared or unshared.

@@ -67,6 +67,7 @@ until_confirmation() {
     cat <<EOF
 window 20
 status "$T1" 10
+maybe-status "$(found "Vellumax 650" USB001)" 20
 status "$(t4 VM650 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 EOF
@@ -96,6 +97,7 @@ scenario_standard_unshared_queue() {
 window 20
 status "$T1" 10
 shot searching
+maybe-status "$(found "Vellumax 350" USB001)" 20
 status "$(t4 VM350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 queue "Vellumax 350" unshared
@@ -124,6 +126,7 @@ scenario_plot_language_shared_queue() {
     play <<EOF
 window 20
 status "$T1" 10
+maybe-status "$(found "Vellumax 350 plus" USB001)" 20
 status "$(t4 PLOT350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 queue "Vellumax 350 plus" shared
@@ -186,6 +189,7 @@ shot not-detected
 file vxprobe.txt "$(device 'Tarnell Vellumax 350' USB001)"
 answer ok
 status "$T1" 10
+maybe-status "$(found "Vellumax 350" USB001)" 20
 status "$(t4 VM350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 answer ok
@@ -259,13 +263,16 @@ EOF
 }
 
 # The printer is found but the upgrade cannot be done: the error box comes
-# before the confirmation, and the tool ends with nothing shared or sent.
+# before the confirmation, with the status text naming what was found, and
+# the tool ends with nothing shared or sent. The tool's own checks of the
+# queue's state show their box owned by its window.
 refused_before_confirmation() {
-    local queue=$1 text=$2 shot=$3
+    local queue=$1 text=$2 shot=$3 owner=${4:-none}
     play <<EOF
 window 20
 status "$T1" 10
-box "Firmware Upgrade Error" "$text\\nFirmware upgrade cancelled." none 30
+status "$(found "$queue" USB001)" 20
+box "Firmware Upgrade Error" "$text\\nFirmware upgrade cancelled." $owner 30
 queue "$queue" unshared
 shot $shot
 answer ok
@@ -301,6 +308,19 @@ scenario_queue_without_share_name() {
     refused_before_confirmation "Vellumax 350" \
         "The printer Vellumax 350 has no share name.\\nGive it a share name in the printer's properties (Sharing), then start the upgrade again." \
         no-share-name
+}
+
+# A queue left set to Use Printer Offline would keep the firmware for good,
+# with the tool waiting on it: refused before anything is shared or sent.
+scenario_queue_used_offline() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared offline
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    e2e_expect_queue "Vellumax 350" unshared before
+    refused_before_confirmation "Vellumax 350" \
+        "The print queue Vellumax 350 is set to Use Printer Offline, so it would keep the firmware instead of sending it to the printer.\\nTurn off \\\"Use Printer Offline\\\" in the queue's Printer menu, then start the upgrade again." \
+        offline dialog
 }
 
 # No device library beside the tool: the not-detected box names it and
@@ -378,6 +398,7 @@ window 20
 status "$T1" 10
 wait 1
 responsive
+maybe-status "$(found "Vellumax 350" USB001)" 20
 status "$(t4 VM350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 answer ok
@@ -400,6 +421,7 @@ scenario_click_during_copy_is_not_replayed() {
     play <<EOF
 window 20
 status "$T1" 10
+maybe-status "$(found "Vellumax 350" USB001)" 20
 status "$(t4 VM350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 answer ok
@@ -428,6 +450,7 @@ scenario_second_instance_changes_nothing() {
     play <<EOF
 window 20
 status "$T1" 10
+maybe-status "$(found "Vellumax 350" USB001)" 20
 status "$(t4 VM350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 program "$tool" 0 20
@@ -466,6 +489,7 @@ scenario_two_queues_on_port() {
     play <<EOF
 window 20
 status "$T1" 10
+maybe-status "$(found "$last" USB001)" 20
 status "$(t4 "$last_share" USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 queue "$last" unshared
@@ -494,6 +518,7 @@ scenario_harness_notices_a_wrong_run() {
     cat >"$E2E_DIR/script.txt" <<EOF
 window 20
 status "$T1" 10
+maybe-status "$(found "Vellumax 350" USB001)" 20
 status "$(t4 VM350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 answer cancel

@@ -3,7 +3,10 @@
 //
 //   e2e_spool computer                          print the computer name
 //   e2e_spool driver                            install the test driver
-//   e2e_spool add <queue> <port> <share> shared|unshared
+//   e2e_spool add <queue> <port> <share> shared|unshared [offline]
+//                                               offline: set to Use Printer
+//                                               Offline, as Windows leaves a
+//                                               queue whose printer was off
 //   e2e_spool state <queue>                     print "shared" or "unshared"
 //   e2e_spool list                              queue|port|share|state, in the
 //                                               spooler's enumeration order
@@ -71,7 +74,24 @@ int addDriver()
     return 0;
 }
 
-int addQueue(const WCHAR *queue, const WCHAR *port, const WCHAR *share, const WCHAR *state)
+// Wine keeps PRINTER_ATTRIBUTE_WORK_OFFLINE when it comes through
+// SetPrinterW level 2, as the queue window's Printer menu sets it.
+int setOffline(HANDLE printer)
+{
+    DWORD needed = 0;
+    GetPrinterW(printer, 2, nullptr, 0, &needed);
+    if (needed == 0)
+        return fail("GetPrinterW", GetLastError());
+    std::vector<BYTE> buffer(needed);
+    if (!GetPrinterW(printer, 2, buffer.data(), needed, &needed))
+        return fail("GetPrinterW", GetLastError());
+    reinterpret_cast<PRINTER_INFO_2W *>(buffer.data())->Attributes |= PRINTER_ATTRIBUTE_WORK_OFFLINE;
+    if (!SetPrinterW(printer, 2, buffer.data(), 0))
+        return fail("SetPrinterW", GetLastError());
+    return 0;
+}
+
+int addQueue(const WCHAR *queue, const WCHAR *port, const WCHAR *share, const WCHAR *state, bool offline)
 {
     std::wstring name = queue, portName = port, shareName = share;
     std::wstring driver = TestDriverName;
@@ -92,7 +112,7 @@ int addQueue(const WCHAR *queue, const WCHAR *port, const WCHAR *share, const WC
     PrinterHandle printer(AddPrinterW(nullptr, 2, reinterpret_cast<LPBYTE>(&info)));
     if (!printer)
         return fail("AddPrinterW", GetLastError());
-    return 0;
+    return offline ? setOffline(printer.get()) : 0;
 }
 
 // Reads PRINTER_INFO_2W of a queue into a buffer that owns the strings.
@@ -169,7 +189,7 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: e2e_spool computer | driver | list | state <queue> | delete <queue>\n"
-                 "       e2e_spool add <queue> <port> <share> shared|unshared\n");
+                 "       e2e_spool add <queue> <port> <share> shared|unshared [offline]\n");
     return 2;
 }
 
@@ -187,7 +207,9 @@ int wmain(int argc, wchar_t **argv)
     if (command == L"list" && argc == 2)
         return listQueues();
     if (command == L"add" && argc == 6)
-        return addQueue(argv[2], argv[3], argv[4], argv[5]);
+        return addQueue(argv[2], argv[3], argv[4], argv[5], false);
+    if (command == L"add" && argc == 7 && wcscmp(argv[6], L"offline") == 0)
+        return addQueue(argv[2], argv[3], argv[4], argv[5], true);
     if (command == L"state" && argc == 3)
         return printState(argv[2]);
     if (command == L"delete" && argc == 3)

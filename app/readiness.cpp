@@ -1,0 +1,210 @@
+// A queue that keeps its jobs, a user who may not share it, or a battery
+// that runs out would each leave the firmware stuck or the printer half
+// upgraded; the user hears of them before agreeing to anything.
+#include "app/readiness.h"
+
+#include "app/sequence.h"
+
+#include "app/state.h"
+#include "app/text.h"
+#include "delivery/sharing.h"
+
+#include <winspool.h>
+#include <strsafe.h>
+
+namespace {
+
+constexpr size_t length(const WCHAR *text)
+{
+    size_t n = 0;
+    while (text[n] != L'\0')
+        ++n;
+    return n;
+}
+
+constexpr WCHAR refusalCaption[] = L"Firmware Upgrade Error";
+constexpr WCHAR questionCaption[] = L"Warning";
+
+constexpr WCHAR foundStart[] = L"Found the printer on USB port ";
+constexpr WCHAR foundMiddle[] = L" and its print queue ";
+constexpr WCHAR foundEnd[] = L".\nChecking that the upgrade can start...";
+
+constexpr WCHAR queueStart[] = L"The print queue ";
+constexpr WCHAR offlineEnd[] =
+    L" is set to Use Printer Offline, so it would keep the firmware instead of sending it to the printer.\n"
+    L"Turn off \"Use Printer Offline\" in the queue's Printer menu, then start the upgrade again.\n"
+    L"Firmware upgrade cancelled.";
+constexpr WCHAR pausedEnd[] =
+    L" is paused, so it would keep the firmware instead of sending it to the printer.\n"
+    L"Resume it (Pause Printing in the queue's Printer menu), then start the upgrade again.\n"
+    L"Firmware upgrade cancelled.";
+constexpr WCHAR deniedEnd[] =
+    L" must be shared for the upgrade, and sharing it needs the right to manage printers.\n"
+    L"Start the tool as an administrator, or share the queue first in the printer's properties (Sharing), then "
+    L"start the upgrade again.\nFirmware upgrade cancelled.";
+constexpr WCHAR jobsEnd[] =
+    L" already holds jobs that have not printed. The firmware would wait behind them, and a stuck job would keep "
+    L"it from the printer.\nLet the waiting jobs print, or cancel them in the queue's window.";
+
+constexpr WCHAR problemStart[] = L"The printer of the print queue ";
+constexpr WCHAR problemMiddle[] = L" reports: ";
+constexpr WCHAR problemEnd[] =
+    L".\nFix the printer first (power, paper, ink, covers, the message on its front panel). Some drivers report a "
+    L"problem that is not there.";
+
+constexpr WCHAR batteryText[] =
+    L"This computer is running on battery, with %u%% left. It must not run out of power during the upgrade, or "
+    L"the printer may be left half upgraded.\nConnect it to mains power.";
+
+constexpr WCHAR goOnAnywayLine[] = L"\nPress Ok to upgrade anyway, or Cancel to stop.";
+
+// The printer's states that keep it from taking jobs. Drivers differ in
+// which they report, and some report one that is not there, so they are
+// named and the user decides.
+struct PrinterProblem {
+    DWORD bit;
+    const WCHAR *name;
+};
+constexpr PrinterProblem printerProblems[] = {
+    {PRINTER_STATUS_OFFLINE, L"offline"},
+    {PRINTER_STATUS_PAPER_JAM, L"paper jam"},
+    {PRINTER_STATUS_PAPER_OUT, L"out of paper"},
+    {PRINTER_STATUS_PAPER_PROBLEM, L"paper problem"},
+    {PRINTER_STATUS_DOOR_OPEN, L"door open"},
+    {PRINTER_STATUS_OUTPUT_BIN_FULL, L"output bin full"},
+    {PRINTER_STATUS_NO_TONER, L"out of ink or toner"},
+    {PRINTER_STATUS_USER_INTERVENTION, L"needs attention"},
+    {PRINTER_STATUS_NOT_AVAILABLE, L"not available"},
+    {PRINTER_STATUS_OUT_OF_MEMORY, L"out of memory"},
+    {PRINTER_STATUS_ERROR, L"error"},
+};
+
+constexpr size_t longestProblemList()
+{
+    size_t total = 0;
+    for (const PrinterProblem &problem : printerProblems)
+        total += length(problem.name) + 2;  // ", "
+    return total;
+}
+
+// A queue name, like every name, is below nameCapacity characters.
+constexpr size_t messageCapacity = confirmationCapacity;
+static_assert(length(foundStart) + length(foundMiddle) + length(foundEnd) + 2 * (nameCapacity - 1) + 1 <=
+                  messageCapacity,
+              "the found text must always fit");
+static_assert(length(problemStart) + length(problemMiddle) + longestProblemList() + length(problemEnd) +
+                      length(goOnAnywayLine) + nameCapacity <=
+                  messageCapacity,
+              "the longest printer problem text must always fit");
+constexpr bool fitsNamingQueue(const WCHAR *end, size_t more = 0)
+{
+    return length(queueStart) + length(end) + more + nameCapacity <= messageCapacity;
+}
+static_assert(fitsNamingQueue(offlineEnd) && fitsNamingQueue(pausedEnd) && fitsNamingQueue(deniedEnd) &&
+                  fitsNamingQueue(jobsEnd, length(goOnAnywayLine)),
+              "the queue texts must always fit");
+
+bool refuse(HWND dialog, const WCHAR *text)
+{
+    ask(dialog, text, refusalCaption, MB_OK | MB_ICONERROR);
+    return false;
+}
+
+// Cancel is the default: an Enter pressed out of habit must not send the
+// firmware past a warning. Anything but a clear Ok, or a window closed
+// meanwhile, stops.
+bool goOnAnyway(HWND dialog, WCHAR (&text)[messageCapacity])
+{
+    if (!appendText(text, goOnAnywayLine))
+        return refuse(dialog, L"Firmware upgrade cancelled.");
+    int answer = ask(dialog, text, questionCaption, MB_OKCANCEL | MB_DEFBUTTON2 | MB_ICONWARNING);
+    return answer == IDOK && IsWindow(dialog);
+}
+
+bool composeNamingQueue(WCHAR (&text)[messageCapacity], const WCHAR *start, const WCHAR *end)
+{
+    return copyText(text, start) && appendText(text, upgradeState.selectedQueue.printerName) &&
+           appendText(text, end);
+}
+
+bool refuseNamingQueue(HWND dialog, const WCHAR *end)
+{
+    WCHAR text[messageCapacity];
+    if (!composeNamingQueue(text, queueStart, end))
+        return refuse(dialog, L"Firmware upgrade cancelled.");
+    return refuse(dialog, text);
+}
+
+bool askNamingQueue(HWND dialog, const WCHAR *end)
+{
+    WCHAR text[messageCapacity];
+    if (!composeNamingQueue(text, queueStart, end))
+        return refuse(dialog, L"Firmware upgrade cancelled.");
+    return goOnAnyway(dialog, text);
+}
+
+bool askAboutProblems(HWND dialog, DWORD status)
+{
+    WCHAR text[messageCapacity];
+    bool composed = composeNamingQueue(text, problemStart, problemMiddle);
+    const WCHAR *separator = L"";
+    for (const PrinterProblem &problem : printerProblems) {
+        if (!(status & problem.bit))
+            continue;
+        composed = composed && appendText(text, separator) && appendText(text, problem.name);
+        separator = L", ";
+    }
+    if (!composed || !appendText(text, problemEnd))
+        return refuse(dialog, L"Firmware upgrade cancelled.");
+    return goOnAnyway(dialog, text);
+}
+
+const BYTE lowestBatteryPercent = 30;
+
+// Only a known low charge on battery is worth a word: on mains power, without
+// a battery or with a charge the system cannot tell, nothing is said.
+bool powerWillLast(HWND dialog)
+{
+    SYSTEM_POWER_STATUS power;
+    if (!GetSystemPowerStatus(&power) || power.ACLineStatus != AC_LINE_OFFLINE ||
+        (power.BatteryFlag & BATTERY_FLAG_NO_BATTERY) || power.BatteryLifePercent == BATTERY_PERCENTAGE_UNKNOWN ||
+        power.BatteryLifePercent >= lowestBatteryPercent)
+        return true;
+    WCHAR text[messageCapacity];
+    if (FAILED(StringCchPrintfW(text, ARRAYSIZE(text), batteryText, unsigned{power.BatteryLifePercent})))
+        return refuse(dialog, L"Firmware upgrade cancelled.");
+    return goOnAnyway(dialog, text);
+}
+
+}  // namespace
+
+void showPrinterFound()
+{
+    WCHAR text[messageCapacity];
+    if (copyText(text, foundStart) && appendText(text, upgradeState.portName) && appendText(text, foundMiddle) &&
+        appendText(text, upgradeState.selectedQueue.printerName) && appendText(text, foundEnd))
+        SetWindowTextW(upgradeState.statusText, text);
+}
+
+bool queueAndPowerReady(HWND dialog)
+{
+    // A queue that is used offline or paused keeps the firmware for good:
+    // the tool would wait with it. A state that cannot be read is left to
+    // the steps that need the queue, which say so themselves.
+    const QueueCondition queue = readQueueCondition(!upgradeState.selectedQueue.isShared);
+    if (queue.attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE)
+        return refuseNamingQueue(dialog, offlineEnd);
+    if (queue.status & PRINTER_STATUS_PAUSED)
+        return refuseNamingQueue(dialog, pausedEnd);
+    if (queue.administrationDenied)
+        return refuseNamingQueue(dialog, deniedEnd);
+
+    DWORD problemBits = 0;
+    for (const PrinterProblem &problem : printerProblems)
+        problemBits |= problem.bit;
+    if ((queue.status & problemBits) && !askAboutProblems(dialog, queue.status))
+        return false;
+    if (queue.jobs != 0 && !askNamingQueue(dialog, jobsEnd))
+        return false;
+    return powerWillLast(dialog);
+}
