@@ -10,6 +10,8 @@
 //                           record; the value is the rest of the line
 //   port <value>            the same as attr 9 <value>
 //   fail <code>             the call fails with this nonzero code
+//   delay <ms>              the call takes this long, as a real search of
+//                           the USB devices can
 //
 // Blank lines and lines starting with # are ignored, as are leading blanks.
 // Bytes go through unchanged, so the strings are in the ANSI code page the
@@ -147,6 +149,11 @@ int32_t parse(const std::string &text, std::vector<Device> &devices)
         } else if (directive(line, "port", rest)) {
             if (!addAttribute(devices, portNameAttribute, rest))
                 return unreadableFile;
+        } else if (directive(line, "delay", rest)) {
+            long long milliseconds = 0;
+            if (!parseNumber(trimEnd(rest), 0, 60000, milliseconds))
+                return unreadableFile;
+            Sleep(static_cast<DWORD>(milliseconds));
         } else if (directive(line, "fail", rest)) {
             long long code = 0;
             if (!parseNumber(trimEnd(rest), INT32_MIN, INT32_MAX, code) || code == 0)

@@ -19,7 +19,10 @@
 //                                        be replaced before it can be seen
 //   box "<caption>" "<text>" dialog|none [timeout]
 //                                        the next box and its owner
-//   answer ok|cancel                     answers the box taken last
+//   answer ok|cancel|yes|no              answers the box taken last
+//   post ok                              posts an Ok command to the tool's
+//                                        window, as automation tools send it
+//   no-process <name>                    no process of that name runs
 //   press ok|escape|enter                click Ok with the mouse (refused
 //                                        while it is disabled), or press the
 //                                        Escape or Enter key; real input
@@ -46,6 +49,7 @@
 // 2 for a script that cannot be read.
 #include <windows.h>
 #include <winspool.h>
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -422,7 +426,9 @@ void answerBox(const std::string &answer)
         failRun("answer " + answer + ": no box is open");
     // From another process, a posted command is more dependable than a click
     // on a window that may not be active.
-    WPARAM button = answer == "ok" ? IDOK : answer == "cancel" ? IDCANCEL : 0;
+    WPARAM button = answer == "ok" ? IDOK : answer == "cancel" ? IDCANCEL : answer == "yes" ? IDYES
+                                                                          : answer == "no"    ? IDNO
+                                                                                              : 0;
     if (!button)
         failRun("unknown answer " + answer);
     logLine("answer " + answer);
@@ -682,6 +688,23 @@ void run(const Step &step)
             Sleep(PollMs);
         if (state != wanted)
             failRun((verb == "ok" ? "Ok is not " : "the progress bar is not ") + w[1]);
+    } else if (verb == "post") {
+        need(2);
+        requireWindow("post");
+        logLine("post " + w[1]);
+        PostMessageW(watch.tool, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    } else if (verb == "no-process") {
+        need(2);
+        HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+        PROCESSENTRY32W entry = {};
+        entry.dwSize = sizeof entry;
+        bool found = false;
+        for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+            found = found || _wcsicmp(entry.szExeFile, wide(w[1]).c_str()) == 0;
+        CloseHandle(snapshot);
+        logLine("no-process " + w[1] + (found ? ": one runs" : ": none"));
+        if (found)
+            failRun(w[1] + " is still running");
     } else if (verb == "responsive") {
         expectResponsive();
     } else if (verb == "program") {

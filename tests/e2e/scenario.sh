@@ -508,6 +508,80 @@ EOF
     e2e_expect_queue "$other" unshared after
 }
 
+# The device library takes its time, and the user presses Enter twice
+# meanwhile: the confirmation box must wait for an answer given while it is
+# shown, not take the keys typed before it.
+scenario_enter_typed_during_a_slow_search() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_device_file "delay 4000\n$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    play <<EOF
+window 20
+status "$T1" 10
+wait 6
+press enter
+press enter
+maybe-status "$(found "Vellumax 350" USB001)" 20
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+wait 2
+queue "Vellumax 350" unshared
+shot still-asking
+answer cancel
+status "$T5" 10
+press ok
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
+# An Ok that reaches a 650's window while its confirmation box is open (UI
+# automation sends such clicks) must not start the second stage.
+scenario_ok_posted_during_confirmation_sends_nothing() {
+    setup_vellumax_650
+    play <<EOF
+$(until_confirmation)
+post ok
+wait 3
+queue "Vellumax 650" unshared
+answer cancel
+status "$T5" 10
+press ok
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "Vellumax 650" unshared after
+}
+
+# The printer stops taking data for good: after a minute Escape offers to
+# stop, and yes ends the copy's interpreter, unshares the queue and says what
+# to do.
+scenario_stalled_copy_can_be_stopped() {
+    setup_vellumax_350 3600
+    play <<EOF
+window 20
+status "$T1" 10
+maybe-status "$(found "Vellumax 350" USB001)" 20
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+status "$T6" 30
+status "$T6\\nThe printer has not taken the firmware for a minute. Press Esc to stop the upgrade." 75
+shot stalled
+press escape
+box "Confirmation" "The printer has not taken the firmware for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
+answer yes
+box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file. Switch the printer off and on again, then run the upgrade again." dialog 10
+queue "Vellumax 350" unshared
+answer ok
+gone 20
+no-process cmd.exe
+EOF
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
 # The harness itself: a run that differs from what the script expects must
 # fail, or every scenario above could pass without looking.
 scenario_harness_notices_a_wrong_run() {
