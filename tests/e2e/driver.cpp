@@ -23,8 +23,9 @@
 //   post ok                              posts an Ok command to the tool's
 //                                        window, as automation tools send it
 //   no-process <name>                    no process of that name runs
-//   press ok|escape|enter                click Ok with the mouse (refused
-//                                        while it is disabled), or press the
+//   press ok|ok-greyed|escape|enter      click Ok with the mouse (ok: refused
+//                                        while it is disabled; ok-greyed: only
+//                                        while it is), or press the
 //                                        Escape or Enter key; real input
 //                                        events into the display (xdotool)
 //   responsive                           the window answers a message within
@@ -524,10 +525,11 @@ void realInput(const std::string &arguments)
 void press(const std::string &key)
 {
     requireWindow("press " + key);
-    if (key == "ok") {
+    if (key == "ok" || key == "ok-greyed") {
         HWND ok = GetDlgItem(watch.tool, IDOK);
-        if (!IsWindowEnabled(ok))
-            failRun("Ok cannot be clicked: it is disabled");
+        // A person clicks a greyed-out Ok too; the script says when it expects that.
+        if ((key == "ok") != (IsWindowEnabled(ok) != FALSE))
+            failRun(key == "ok" ? "Ok cannot be clicked: it is disabled" : "Ok is not greyed out");
         RECT place;
         GetWindowRect(ok, &place);
         logLine("press ok");

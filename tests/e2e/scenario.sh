@@ -414,8 +414,9 @@ EOF
     e2e_expect_queue "Vellumax 350" unshared after
 }
 
-# A click on Ok while the firmware is being copied is not acted on, then or
-# later: the final text stays on screen until the user clicks again.
+# A click on the greyed-out Ok while the firmware is being copied is not
+# acted on, then or later: the final text stays on screen until the user
+# clicks again.
 scenario_click_during_copy_is_not_replayed() {
     setup_vellumax_350 4
     play <<EOF
@@ -427,7 +428,7 @@ box "Confirmation" "$CONFIRM" dialog 10
 answer ok
 status "$T6" 30
 wait 1
-press ok
+press ok-greyed
 status "$T7" 60
 wait 2
 ok enabled
