@@ -31,6 +31,10 @@ wine_prepare "$build/wineprefix"
 # tells, in the same (WoW64) prefix the tests use.
 can_run_32bit() {
     local dir=$build/wine32-check out rc
+    if [ -n "$wine_32bit_problem" ]; then
+        why32=$wine_32bit_problem
+        return 1
+    fi
     mkdir -p "$dir"
     printf 'int main(void) { return 42; }\n' >"$dir/check.c"
     if ! i686-w64-mingw32-gcc-posix -o "$dir/check.exe" "$dir/check.c" 2>"$dir/out"; then

@@ -46,12 +46,8 @@ device() { echo "device\\nrecord $1\\nport $2\\n"; }
 e2e_say() { echo "[$(date +%T)] $*"; }
 e2e_fail() { echo "FAIL: $*" >&2; E2E_FAILED=1; }
 
-e2e_wine_env() {
-    export WINEPREFIX=$1
-    export WINEDEBUG=-all
-    export WINEDLLOVERRIDES="mscoree,mshtml="
-    export WINEARCH=win64
-}
+# Which Wine loader starts Windows programs, and the prefix's settings.
+. "$E2E_HERE/../../scripts/wine-env.sh"
 
 # Windows programs get our paths through Wine's Z: drive.
 e2e_winpath() { local p=$1; echo "Z:${p//\//\\}"; }
@@ -78,7 +74,7 @@ e2e_make_template() {
         head -c "${E2E_FIRMWARE_BYTES[$i]}" /dev/urandom >"$dir/firmware/${E2E_FIRMWARE[$i]}"
     done
     (
-        e2e_wine_env "$dir/prefix"
+        wine_env "$dir/prefix"
         E2E_ART=$dir
         wineboot -i </dev/null >/dev/null 2>&1
         wineserver -w
@@ -119,7 +115,7 @@ e2e_begin() {
     cp -a "$template/prefix" "$E2E_DIR/prefix"
     E2E_TEMPLATE=$template
     E2E_COMPUTER=$(cat "$template/computer")
-    e2e_wine_env "$E2E_DIR/prefix"
+    wine_env "$E2E_DIR/prefix"
     cp "${E2E_TOOL:-$E2E_BIN/VxUpgrade.exe}" "$E2E_BIN/vxprobe.dll" "$E2E_DIR/tool/"
     if [ -z "${E2E_USE_DISPLAY:-}" ]; then
         # A display of our own: the screenshots show this scenario only.
