@@ -40,6 +40,15 @@ void AppTest::TearDown()
         DeleteFileW(file);
 }
 
+void AppTest::startOver()
+{
+    EXPECT_EQ(upgradeState.refusedPhaseChanges, 0) << "the run tried a change of phase its design does not allow";
+    if (dialog && IsWindow(dialog))
+        DestroyWindow(dialog);
+    resetFakeWorld();
+    upgradeState = UpgradeState{};
+}
+
 HWND AppTest::createDialog()
 {
     upgradeState.appInstance = GetModuleHandleW(nullptr);
