@@ -17,6 +17,7 @@
 #include <winspool.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -185,11 +186,27 @@ int deleteQueue(const WCHAR *queue)
     return 0;
 }
 
+// Holds the tool's one-upgrade lock for a while, with no window of the
+// tool's anywhere: what a second tool sees while another user's tool works
+// in that user's session. Prints "held" once it holds it.
+int holdLock(const wchar_t *seconds)
+{
+    HANDLE lock = CreateMutexW(nullptr, FALSE, L"Global\\TarnellVellumaxFirmwareUpgradeTool");
+    if (!lock || GetLastError() == ERROR_ALREADY_EXISTS)
+        return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(_wtoi(seconds)) * 1000);
+    CloseHandle(lock);
+    return 0;
+}
+
 int usage()
 {
     std::fprintf(stderr,
                  "usage: e2e_spool computer | driver | list | state <queue> | delete <queue>\n"
-                 "       e2e_spool add <queue> <port> <share> shared|unshared [offline]\n");
+                 "       e2e_spool add <queue> <port> <share> shared|unshared [offline]\n"
+                 "       e2e_spool hold-lock <seconds>\n");
     return 2;
 }
 
@@ -214,5 +231,7 @@ int wmain(int argc, wchar_t **argv)
         return printState(argv[2]);
     if (command == L"delete" && argc == 3)
         return deleteQueue(argv[2]);
+    if (command == L"hold-lock" && argc == 3)
+        return holdLock(argv[2]);
     return usage();
 }
