@@ -447,17 +447,22 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
     const std::wstring stoppedStart =
         L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file.";
     const std::wstring stoppedEnd = L" Switch the printer off and on again, then run the upgrade again.";
+    const std::wstring removed = L" No part of the file is left in the print queue.";
     struct Case {
         const char *name;
         int answer;
         bool deletionRefused;
+        bool unshareRefused;
         std::wstring stoppedText;
     } cases[] = {
-        {"stop", IDYES, false, stoppedStart + L" No part of the file is left in the print queue." + stoppedEnd},
-        {"stop, the job cannot be deleted", IDYES, true,
+        {"stop", IDYES, false, false, stoppedStart + removed + stoppedEnd},
+        {"stop, the job cannot be deleted", IDYES, true, false,
          stoppedStart + L"\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the "
                         L"queue's window before you switch the printer off and on." + stoppedEnd},
-        {"go on", IDNO, false, L""},
+        {"stop, the unshare refused", IDYES, false, true,
+         stoppedStart + removed + stoppedEnd + L"\nThe printer Vellumax 350 is still shared as VX350: the tool could "
+                                               L"not stop sharing it. Stop sharing it in the printer's properties."},
+        {"go on", IDNO, false, false, L""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -470,11 +475,16 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
         // A job of the user's own before the copy; the copy's job appears.
         fakeWorld.queues[0].jobIds = {7};
         fakeWorld.setJobFails = c.deletionRefused;
+        // After a stop the queue keeps a job that does not print: the
+        // sharing must go back without waiting for it.
+        if (c.answer == IDYES)
+            fakeWorld.queues[0].jobCounts = {0, 1};
         fakeWorld.processScripts = {ProcessScript{}};
         fakeWorld.processScripts[0].runsFor = 600000;
         // Escape during the first minute means nothing; after it, it asks.
         fakeWorld.processScripts[0].onRun = [&] {
             fakeWorld.queues[0].jobIds.push_back(8);
+            fakeWorld.setFails = c.unshareRefused;
             PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
         };
         fakeWorld.onSleep = [&](DWORD milliseconds) {
@@ -491,8 +501,10 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
         EXPECT_EQ(fakeWorld.boxes[1].type, UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
         EXPECT_EQ(fakeWorld.boxes[1].owner, dialog);
         EXPECT_EQ(statusAtBoxes[1], stalled);
-        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        EXPECT_EQ(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED, c.unshareRefused ? 8u : 0u);
         if (c.answer == IDYES) {
+            EXPECT_EQ(std::count(fakeWorld.sleeps.begin(), fakeWorld.sleeps.end(), 1000u), 0)
+                << "waited for the queue's jobs after a stop";
             EXPECT_EQ(fakeWorld.terminatedProcesses, 1);
             EXPECT_EQ(fakeWorld.deletedJobs, c.deletionRefused ? std::vector<DWORD>{} : std::vector<DWORD>{8});
             ASSERT_EQ(fakeWorld.boxes.size(), 3u);

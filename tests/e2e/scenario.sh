@@ -558,8 +558,9 @@ EOF
 
 # The printer stops taking data for good: after a minute Escape offers to
 # stop, and yes ends the copy's interpreter, unshares the queue and says what
-# to do. (Wine lists no jobs for a copy to a share: nothing is left to
-# delete.)
+# to do. Wine's spooler cannot list a queue's jobs (EnumJobsW fails), so
+# the tool cannot know that no partial file is left and tells the user to
+# look in the queue's window.
 scenario_stalled_copy_can_be_stopped() {
     setup_vellumax_350 3600
     play <<EOF
@@ -575,7 +576,7 @@ shot stalled
 press escape
 box "Confirmation" "The copy to the printer has not finished for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
 answer yes
-box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file. No part of the file is left in the print queue. Switch the printer off and on again, then run the upgrade again." dialog 10
+box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file.\\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the queue's window before you switch the printer off and on. Switch the printer off and on again, then run the upgrade again." dialog 10
 queue "Vellumax 350" unshared
 answer ok
 gone 20
