@@ -153,9 +153,10 @@ TEST_F(LibraryLoading, NullPointersFromTheLibraryArePassedOver)
     SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "nulls");
 
     EXPECT_EQ(detectPrinter(), 0);
-    // The record without a model had a port; the matching ones had none.
+    // The record without a model had a port; the matching ones had none, so
+    // they say nothing about any port.
     EXPECT_STREQ(upgradeState.portName, L"USB001");
-    EXPECT_EQ(upgradeState.firmwareKind, FirmwareStandard);
+    EXPECT_EQ(upgradeState.firmwareKind, FirmwareNone);
     EXPECT_EQ(log(), "attach;get 0 4 fresh;release same;detach;");
 }
 
