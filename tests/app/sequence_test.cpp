@@ -310,13 +310,14 @@ protected:
 // details say so before the confirmation, cut to the control's width.
 TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
 {
-    const std::wstring longQueue = L"Vellumax 650 " + std::wstring(150, L'Q');
-    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350", false, L"USB001"),
-                        queue(longQueue.c_str(), L"VX650", false, L"USB002")};
+    // The library reports the 650 last: the 350 chosen must get its own kind.
+    const std::wstring longQueue = L"Vellumax 350 " + std::wstring(150, L'Q');
+    fakeWorld.queues = {queue(longQueue.c_str(), L"VX350", false, L"USB001"),
+                        queue(L"Vellumax 650", L"VX650", false, L"USB002")};
     onChooser = [](HWND chooser) {
         HWND list = GetDlgItem(chooser, IDC_PRINTER_LIST);
         PostMessageW(chooser, WM_COMMAND, IDOK, 0);
-        PostMessageW(list, LB_SETCURSEL, 1, 0);
+        PostMessageW(list, LB_SETCURSEL, 0, 0);
         PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDC_PRINTER_LIST, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
     };
     std::wstring detailAtConfirmation;
@@ -328,15 +329,15 @@ TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
     runUpgradeSequence(dialog);
     EXPECT_EQ(chooserSeen.owner, dialog);
     EXPECT_EQ(chooserSeen.lines,
-              (std::vector<std::wstring>{L"Tarnell Vellumax 350 on USB port USB001, print queue Vellumax 350",
-                                         L"Vellumax 650 on USB port USB002, print queue " + longQueue}));
+              (std::vector<std::wstring>{L"Tarnell Vellumax 350 on USB port USB001, print queue " + longQueue,
+                                         L"Vellumax 650 on USB port USB002, print queue Vellumax 650"}));
     EXPECT_FALSE(chooserSeen.selected) << "a printer was chosen for the user";
     EXPECT_FALSE(chooserSeen.inputPending) << "a key typed before the list was shown could answer it";
     EXPECT_EQ(chooserSeen.phase, PhaseAsking);
     EXPECT_TRUE(IsWindow(dialog));
-    EXPECT_STREQ(upgradeState.portName, L"USB002");
-    EXPECT_EQ(upgradeState.firmwareKind, FirmwareDiskStaged);
-    EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX650DISK_A.04.02.fmw"});
+    EXPECT_STREQ(upgradeState.portName, L"USB001");
+    EXPECT_EQ(upgradeState.firmwareKind, FirmwareStandard);
+    EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX350_A.05.01.fmw"});
     ASSERT_FALSE(fakeWorld.writes.empty());
     for (const PrinterWrite &write : fakeWorld.writes)
         EXPECT_EQ(write.printerName, longQueue);
@@ -346,14 +347,11 @@ TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
     size_t second = detailAtConfirmation.find(L'\n');
     size_t third = detailAtConfirmation.find(L'\n', second + 1);
     ASSERT_NE(third, std::wstring::npos) << "details: " << testing::PrintToString(detailAtConfirmation);
-    EXPECT_EQ(detailAtConfirmation.substr(0, second), L"Printer: Vellumax 650 on USB port USB002");
+    EXPECT_EQ(detailAtConfirmation.substr(0, second), L"Printer: Tarnell Vellumax 350 on USB port USB001");
     const std::wstring queueLine = detailAtConfirmation.substr(second + 1, third - second - 1);
-    EXPECT_EQ(queueLine.rfind(L"Print queue: Vellumax 650 QQQ", 0), 0u) << testing::PrintToString(queueLine);
+    EXPECT_EQ(queueLine.rfind(L"Print queue: Vellumax 350 QQQ", 0), 0u) << testing::PrintToString(queueLine);
     EXPECT_EQ(queueLine.substr(queueLine.size() - 3), L"...");
-    EXPECT_EQ(detailAtConfirmation.substr(third + 1),
-              L"Sends VX650DISK_A.04.02.fmw (8 bytes)\n"
-              L"after the printer's reboot, VX650PS_A.04.02.fmw (8 bytes)\n"
-              L"then VX350_A.05.01.fmw (8 bytes)");
+    EXPECT_EQ(detailAtConfirmation.substr(third + 1), L"Sends VX350_A.05.01.fmw (8 bytes)");
     HWND detail = control(IDC_DETAIL_TEXT);
     HDC dc = GetDC(detail);
     SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(detail, WM_GETFONT, 0, 0)));
@@ -363,7 +361,7 @@ TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
     GetTextExtentPoint32W(dc, queueLine.c_str(), static_cast<int>(queueLine.size()), &size);
     ReleaseDC(detail, dc);
     EXPECT_LE(size.cx, area.right - area.left);
-    EXPECT_EQ(text(IDC_DETAIL_TEXT), detailAtConfirmation) << "the details stay while the run goes on";
+    EXPECT_EQ(text(IDC_DETAIL_TEXT), detailAtConfirmation) << "the details stay until the run ends";
 }
 
 // Cancel ends the tool as in the not-detected box: nothing shared or sent.
