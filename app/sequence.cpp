@@ -2,6 +2,8 @@
 // the printer, find its queue, confirm, send the first stage, report.
 #include "app/sequence.h"
 
+#include "app/chooser.h"
+#include "app/details.h"
 #include "app/phase.h"
 #include "app/readiness.h"
 #include "app/resources/resource.h"
@@ -204,6 +206,10 @@ void runUpgradeSequence(HWND dialog)
     enterPhase(PhaseSearching);
     if (!searchForPrinter(dialog))
         return;
+    if (!choosePrinter(dialog)) {
+        endTool(dialog);  // nothing has been shared yet
+        return;
+    }
 
     upgradeState.foundQueues = findPrintQueues();
     if (upgradeState.foundQueues.empty()) {
@@ -221,8 +227,10 @@ void runUpgradeSequence(HWND dialog)
     // to a share that does not exist. Everything that can be checked without
     // changing anything is checked before the user is asked.
     showPrinterFound();
-    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !upgradeCanStart() ||
-        !queueAndPowerReady(dialog)) {
+    const bool named = copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName);
+    if (named)
+        showUpgradeDetails();
+    if (!named || !upgradeCanStart() || !queueAndPowerReady(dialog)) {
         endTool(dialog);  // nothing has been shared yet
         return;
     }

@@ -11,6 +11,10 @@
 //   e2e_spool list                              queue|port|share|state, in the
 //                                               spooler's enumeration order
 //   e2e_spool delete <queue>
+//   e2e_spool hold <file>                       open the file without sharing
+//                                               it, as a program still writing
+//                                               it does, print "held", and keep
+//                                               it open until ended
 //
 // Exit code 0 on success; on failure a message on stderr and exit code 1.
 #include <windows.h>
@@ -185,10 +189,22 @@ int deleteQueue(const WCHAR *queue)
     return 0;
 }
 
+int holdFile(const wchar_t *path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return fail("CreateFileW", GetLastError());
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
+}
+
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: e2e_spool computer | driver | list | state <queue> | delete <queue>\n"
+                 "usage: e2e_spool computer | driver | list | state <queue> | delete <queue> | hold <file>\n"
                  "       e2e_spool add <queue> <port> <share> shared|unshared [offline]\n");
     return 2;
 }
@@ -214,5 +230,7 @@ int wmain(int argc, wchar_t **argv)
         return printState(argv[2]);
     if (command == L"delete" && argc == 3)
         return deleteQueue(argv[2]);
+    if (command == L"hold" && argc == 3)
+        return holdFile(argv[2]);
     return usage();
 }
