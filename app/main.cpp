@@ -16,6 +16,8 @@ namespace {
 // by name searches the system folder only. The tool's own loads do not rely
 // on this (system_libraries.cpp); it keeps loads made by Windows' code on the
 // tool's behalf, such as shell extensions, out of the tool's folder too.
+// Only while the device library's own code runs does the search take in the
+// library's folder as well (LibraryFolderSearch, system_libraries.h).
 void hardenProcess()
 {
     SetDllDirectoryW(L"");

@@ -3,6 +3,8 @@
 #include "app/sequence.h"
 
 #include "app/ending.h"
+#include "app/chooser.h"
+#include "app/details.h"
 #include "app/phase.h"
 #include "app/readiness.h"
 #include "app/resources/resource.h"
@@ -170,6 +172,10 @@ void runUpgradeSequence(HWND dialog)
     enterPhase(PhaseSearching);
     if (!searchForPrinter(dialog))
         return;
+    if (!choosePrinter(dialog)) {
+        endRun(dialog, EndClosed);
+        return;
+    }
 
     upgradeState.foundQueues = findPrintQueues();
     if (upgradeState.foundQueues.empty()) {
@@ -187,8 +193,10 @@ void runUpgradeSequence(HWND dialog)
     // to a share that does not exist. Everything that can be checked without
     // changing anything is checked before the user is asked.
     showPrinterFound();
-    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName) || !upgradeCanStart() ||
-        !queueAndPowerReady(dialog)) {
+    const bool named = copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName);
+    if (named)
+        showUpgradeDetails();
+    if (!named || !upgradeCanStart() || !queueAndPowerReady(dialog)) {
         endRun(dialog, EndClosed);
         return;
     }

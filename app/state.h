@@ -33,6 +33,15 @@ struct PrintQueueRecord {
     int isShared;  // nonzero when the queue carried PRINTER_ATTRIBUTE_SHARED
 };
 
+// One supported printer that a search found: the model as the device library
+// reported it (shortened with "..." when it does not fit), the firmware set
+// its model needs and the port it is on.
+struct FoundPrinter {
+    WCHAR model[nameCapacity];
+    FirmwareKind firmwareKind;
+    WCHAR portName[nameCapacity];
+};
+
 struct UpgradeState {
     HINSTANCE appInstance = nullptr;
     HWND mainDialog = nullptr;
@@ -41,6 +50,8 @@ struct UpgradeState {
     WCHAR computerName[computerNameCapacity] = L"";
     WCHAR portName[nameCapacity] = L"USB001";
     FirmwareKind firmwareKind = FirmwareNone;
+    // The printers of the last search, one per port, in the library's order.
+    std::vector<FoundPrinter> foundPrinters;
     DWORD libraryError = 0;  // why the last search could not load the device library; 0 when it could
     std::vector<PrintQueueRecord> foundQueues;
     PrintQueueRecord selectedQueue = {};

@@ -10,6 +10,8 @@
 
 #include <commctrl.h>
 
+#include <cwchar>
+
 namespace {
 
 // Windows 7 without KB2533623 knows none of the LOAD_LIBRARY_SEARCH_* flags
@@ -51,6 +53,45 @@ HMODULE loadLibraryAtPath(const WCHAR *path)
     if (!searchFlagsUnknown(module))
         return module;
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+namespace {
+
+typedef void *WINAPI AddDllDirectoryFunction(const WCHAR *folder);
+typedef BOOL WINAPI RemoveDllDirectoryFunction(void *cookie);
+typedef BOOL WINAPI SetDefaultDllDirectoriesFunction(DWORD flags);
+
+template <typename Function>
+Function *fromKernel(const char *name)
+{
+    return resolve<Function>(GetModuleHandleW(L"kernel32.dll"), name);
+}
+
+}  // namespace
+
+LibraryFolderSearch::LibraryFolderSearch(const WCHAR *libraryPath)
+{
+    auto *addDllDirectory = fromKernel<AddDllDirectoryFunction>("AddDllDirectory");
+    auto *removeDllDirectory = fromKernel<RemoveDllDirectoryFunction>("RemoveDllDirectory");
+    auto *setDefaultDllDirectories = fromKernel<SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories");
+    WCHAR folder[MAX_PATH];
+    WCHAR *name = copyText(folder, libraryPath) ? std::wcsrchr(folder, L'\\') : nullptr;
+    if (!addDllDirectory || !removeDllDirectory || !setDefaultDllDirectories || name == nullptr)
+        return;
+    *name = L'\0';
+    cookie = addDllDirectory(folder);
+    if (cookie && !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32 | LOAD_LIBRARY_SEARCH_USER_DIRS)) {
+        removeDllDirectory(cookie);
+        cookie = nullptr;
+    }
+}
+
+LibraryFolderSearch::~LibraryFolderSearch()
+{
+    if (cookie == nullptr)
+        return;
+    fromKernel<SetDefaultDllDirectoriesFunction>("SetDefaultDllDirectories")(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    fromKernel<RemoveDllDirectoryFunction>("RemoveDllDirectory")(cookie);
 }
 
 bool registerProgressBarClass()

@@ -23,6 +23,23 @@ HMODULE loadSystemLibrary(const WCHAR *name);
 // loaded.
 HMODULE loadLibraryAtPath(const WCHAR *path);
 
+// While it lives, a load by bare name searches the folder of the DLL at
+// `libraryPath` as well as the system folder; before and after, the system
+// folder only, as the tool sets it at start. It spans the device library's
+// own code, from its load until it has been freed, so that the library can
+// load the DLLs it brings beside it by name. Where Windows knows no user
+// folders (Windows 7 without KB2533623) it does nothing.
+class LibraryFolderSearch {
+public:
+    explicit LibraryFolderSearch(const WCHAR *libraryPath);
+    ~LibraryFolderSearch();
+    LibraryFolderSearch(const LibraryFolderSearch &) = delete;
+    LibraryFolderSearch &operator=(const LibraryFolderSearch &) = delete;
+
+private:
+    void *cookie = nullptr;
+};
+
 // Registers the progress bar's window class, which the main dialog's
 // template uses; false when the common controls cannot be loaded.
 bool registerProgressBarClass();

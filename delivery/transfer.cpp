@@ -32,28 +32,15 @@ const WCHAR postScriptFirmware[] = L"VX650PS_A.04.02.fmw";
 // off, or no longer takes data.
 const DWORD copyPatience = 60000;
 
-// In sending order; every upgrade ends with the base firmware.
-std::vector<const WCHAR *> firstStageFiles(FirmwareKind kind)
-{
-    switch (kind) {
-    case FirmwarePlotLanguage:
-        return {plot355Firmware, plot350Firmware, baseFirmware};
-    case FirmwareDiskStaged:
-        return {diskFirmware};
-    default:
-        return {baseFirmware};
-    }
-}
-
 // Sent after the printer's reboot, for the disk-staged models only.
-const WCHAR *const secondStageFiles[] = {postScriptFirmware, baseFirmware};
+const WCHAR *const afterRebootFiles[] = {postScriptFirmware, baseFirmware};
 
 // Every file that an upgrade of this kind sends, in both stages.
 std::vector<const WCHAR *> allFiles(FirmwareKind kind)
 {
     std::vector<const WCHAR *> files = firstStageFiles(kind);
-    if (kind == FirmwareDiskStaged)
-        files.insert(files.end(), std::begin(secondStageFiles), std::end(secondStageFiles));
+    std::vector<const WCHAR *> later = secondStageFiles(kind);
+    files.insert(files.end(), later.begin(), later.end());
     return files;
 }
 
@@ -92,6 +79,39 @@ bool buildMustBeSharedText(WCHAR (&text)[nameCapacity])
            appendText(text, upgradeState.targetShareName) && appendText(text, L"> must be shared");
 }
 
+// Opened as COPY opens it, for reading with reads shared, and closed again:
+// a file that another program holds open (a download still being written,
+// a scanner) or that the user may not read would otherwise pass the checks
+// and fail its copy only once the queue is shared. False after the box that
+// names the file and why.
+bool firmwareFileReadable(const WCHAR *file)
+{
+    HANDLE opened = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+    if (opened != INVALID_HANDLE_VALUE) {
+        CloseHandle(opened);
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
+        showErrorNaming(L"Firmware file ", file,
+                        L" is open in another program, so it cannot be sent.\nClose that program, or wait until "
+                        L"the download of the file has finished, then start the upgrade again.\nFirmware upgrade "
+                        L"cancelled.");
+    } else if (error == ERROR_ACCESS_DENIED) {
+        showErrorNaming(L"Firmware file ", file,
+                        L" cannot be read: access is denied.\nCheck the file's permissions (or copy the file to "
+                        L"this folder again), then start the upgrade again.\nFirmware upgrade cancelled.");
+    } else {
+        WCHAR end[nameCapacity];
+        if (FAILED(StringCchPrintfW(end, ARRAYSIZE(end), L" cannot be read (error %lu).\nFirmware upgrade cancelled.",
+                                    static_cast<unsigned long>(error))))
+            copyText(end, L" cannot be read.\nFirmware upgrade cancelled.");
+        showErrorNaming(L"Firmware file ", file, end);
+    }
+    return false;
+}
+
 // The COPY reads the files by relative name, so they must be in the current
 // directory. Checking them all up front keeps a missing second-stage file
 // from leaving the printer half upgraded. An empty file would go out as an
@@ -110,6 +130,8 @@ bool firmwareFilesPresent(FirmwareKind kind)
             showErrorNaming(L"Firmware file ", file, L" is empty.\nFirmware upgrade cancelled.");
             return false;
         }
+        if (!firmwareFileReadable(file))
+            return false;
     }
     return true;
 }
@@ -223,6 +245,26 @@ public:
 };
 
 }  // namespace
+
+// In sending order; every upgrade ends with the base firmware.
+std::vector<const WCHAR *> firstStageFiles(FirmwareKind kind)
+{
+    switch (kind) {
+    case FirmwarePlotLanguage:
+        return {plot355Firmware, plot350Firmware, baseFirmware};
+    case FirmwareDiskStaged:
+        return {diskFirmware};
+    default:
+        return {baseFirmware};
+    }
+}
+
+std::vector<const WCHAR *> secondStageFiles(FirmwareKind kind)
+{
+    if (kind != FirmwareDiskStaged)
+        return {};
+    return {std::begin(afterRebootFiles), std::end(afterRebootFiles)};
+}
 
 bool buildCopyCommandLine(WCHAR (&commandLine)[nameCapacity], const WCHAR *fileName, const WCHAR *shareName)
 {
@@ -369,7 +411,7 @@ StageOutcome runFirstStage()
 
 StageOutcome runSecondStage()
 {
-    StageOutcome sent = sendFiles(secondStageFiles, ARRAYSIZE(secondStageFiles));
+    StageOutcome sent = sendFiles(afterRebootFiles, ARRAYSIZE(afterRebootFiles));
     if (sent == StageSent)
         upgradeState.upgradeFinished = 1;
     return sent;

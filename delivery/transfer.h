@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 // The status text while the firmware is being sent.
 extern const WCHAR copyingText[];
 
@@ -22,7 +24,8 @@ StageOutcome runCopyCommand(const WCHAR *commandLine);
 
 // Checks, without changing anything, what the upgrade of the selected queue
 // needs: a current directory the interpreter can use, every firmware file of
-// both stages there and not empty, a share name that can be copied to.
+// both stages there, not empty and readable, a share name that can be copied
+// to.
 // False after the error box that says what is wrong.
 bool upgradeCanStart();
 
@@ -31,6 +34,11 @@ bool upgradeCanStart();
 // sharing is not put back here: that, the reboot wait and what the user is
 // told next are the caller's.
 StageOutcome runFirstStage();
+
+// The files an upgrade of this kind sends, in order: in the first stage, and
+// after the printer's reboot (none but for the disk-staged models).
+std::vector<const WCHAR *> firstStageFiles(FirmwareKind kind);
+std::vector<const WCHAR *> secondStageFiles(FirmwareKind kind);
 
 // Sends the files that follow the printer's reboot.
 StageOutcome runSecondStage();

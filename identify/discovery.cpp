@@ -99,28 +99,66 @@ std::unique_ptr<WCHAR[]> widen(const char *text)
     return wide;
 }
 
-// Takes a port attribute's value into upgradeState.portName. An empty value
-// is refused: the queue lookup searches for portName inside every queue's
-// port text, so an empty one would select every queue on the computer. A
-// value too long for portName is refused too, since a shortened port would
-// select the wrong queue.
-bool takePort(const char *value)
+// A port attribute's value, converted aside so that a value that cannot be
+// taken leaves what was there. An empty value is refused: the queue lookup
+// searches for portName inside every queue's port text, so an empty one
+// would select every queue on the computer. A value too long for portName is
+// refused too, since a shortened port would select the wrong queue.
+bool convertPort(const char *value, WCHAR (&port)[nameCapacity])
 {
     if (value == nullptr)
         return false;
     int length = MultiByteToWideChar(CP_ACP, 0, value, -1, nullptr, 0);
     if (length < 2 || length > static_cast<int>(nameCapacity))
         return false;
-    // Converted aside first, so that portName never holds half a value.
-    WCHAR port[nameCapacity];
-    if (MultiByteToWideChar(CP_ACP, 0, value, -1, port, ARRAYSIZE(port)) != length)
+    WCHAR converted[nameCapacity];
+    if (MultiByteToWideChar(CP_ACP, 0, value, -1, converted, ARRAYSIZE(converted)) != length)
         return false;
-    return SUCCEEDED(StringCchCopyW(upgradeState.portName, ARRAYSIZE(upgradeState.portName), port));
+    return copyText(port, converted);
 }
 
-// Every record of every device is visited and the last port of a matching
-// record wins. A null pointer from the library is passed over rather than
-// trusted together with its count.
+// The firmware kind a model needs, leaving firmwareKind alone: a record
+// counts only together with a port of its own.
+bool modelKind(const WCHAR *model, FirmwareKind &kind)
+{
+    const FirmwareKind before = upgradeState.firmwareKind;
+    const bool matched = matchModelFamily(model) != 0;
+    kind = upgradeState.firmwareKind;
+    upgradeState.firmwareKind = before;
+    return matched;
+}
+
+// The model is only shown to the user, so one too long for its field is
+// shortened, visibly.
+void keepModel(WCHAR (&kept)[nameCapacity], const WCHAR *model)
+{
+    if (!copyText(kept, model))
+        StringCchCopyW(kept + nameCapacity - 4, 4, L"...");
+}
+
+// One printer per port: a port reported again by a later record is the same
+// printer, described by that later record.
+void notePrinter(const WCHAR *model, FirmwareKind kind, const WCHAR (&port)[nameCapacity])
+{
+    FoundPrinter printer = {};
+    keepModel(printer.model, model);
+    printer.firmwareKind = kind;
+    copyText(printer.portName, port);
+    for (FoundPrinter &known : upgradeState.foundPrinters) {
+        if (_wcsicmp(known.portName, port) == 0) {
+            known = printer;
+            return;
+        }
+    }
+    upgradeState.foundPrinters.push_back(printer);
+}
+
+// Every record of every device is visited. A matching record with a usable
+// port sets portName and firmwareKind together, so the kind always belongs
+// to the printer on that port; one without a port changes neither. Within a
+// record the last usable port counts, and across records the last one. A
+// null pointer from the library is passed over rather than trusted together
+// with its count.
 int readDevices(const DeviceList &list)
 {
     int result = 0;
@@ -131,13 +169,21 @@ int readDevices(const DeviceList &list)
         for (uint32_t r = 0; r < device.recordCount; ++r) {
             const DeviceRecord &record = device.records[r];
             std::unique_ptr<WCHAR[]> model = widen(record.model);
-            if (!model || !matchModelFamily(model.get()) || record.attributes == nullptr)
+            FirmwareKind kind = FirmwareNone;
+            if (!model || record.attributes == nullptr || !modelKind(model.get(), kind))
                 continue;
+            WCHAR port[nameCapacity] = L"";
+            bool hasPort = false;
             for (uint32_t a = 0; a < record.attributeCount; ++a) {
                 const DeviceAttribute &attribute = record.attributes[a];
-                if (attribute.type == portNameAttribute && takePort(attribute.value))
-                    result = 1;
+                if (attribute.type == portNameAttribute && convertPort(attribute.value, port))
+                    hasPort = true;
             }
+            if (!hasPort || !copyText(upgradeState.portName, port))
+                continue;
+            upgradeState.firmwareKind = kind;
+            notePrinter(model.get(), kind, port);
+            result = 1;
         }
     }
     return result;
@@ -170,38 +216,47 @@ bool fileThere(const WCHAR *path)
 // Beside the tool, where the maker's library is delivered, else from the
 // system folder; never by its bare name, whose search takes in the current
 // folder (the firmware folder, often Downloads) and PATH, where anyone can
-// leave a DLL. The library's own DLLs come from its folder, then the system
-// folder. The first file that is there decides: one that cannot be loaded
-// (193: built for the other bitness; 126: one of its own DLLs is missing)
-// is what the user has to hear about, and a library in the system folder
-// must not stand in for it. The error is left in libraryError for the
-// not-detected box.
-HMODULE loadDeviceLibrary()
+// leave a DLL. The first file that is there decides: one that cannot be
+// loaded (193: built for the other bitness; 126: one of its own DLLs is
+// missing) is what the user has to hear about, and a library in the system
+// folder must not stand in for it.
+bool deviceLibraryPath(WCHAR (&path)[MAX_PATH])
 {
-    DWORD error = ERROR_MOD_NOT_FOUND;
     for (bool besideTool : {true, false}) {
-        WCHAR path[MAX_PATH];
-        if (!libraryPath(path, besideTool) || !fileThere(path))
-            continue;
-        HMODULE module = loadLibraryAtPath(path);
-        if (module) {
-            upgradeState.libraryError = ERROR_SUCCESS;
-            return module;
-        }
-        error = GetLastError();
-        break;
+        if (libraryPath(path, besideTool) && fileThere(path))
+            return true;
     }
-    upgradeState.libraryError = error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
-    return nullptr;
+    return false;
+}
+
+// The library's own DLLs come from its folder, then the system folder. The
+// error is left in libraryError for the not-detected box.
+HMODULE loadDeviceLibrary(const WCHAR *path)
+{
+    HMODULE module = loadLibraryAtPath(path);
+    DWORD error = module ? ERROR_SUCCESS : GetLastError();
+    upgradeState.libraryError = module || error != ERROR_SUCCESS ? error : ERROR_MOD_NOT_FOUND;
+    return module;
 }
 
 }  // namespace
 
 int detectPrinter()
 {
+    upgradeState.foundPrinters.clear();
+    WCHAR path[MAX_PATH];
+    if (!deviceLibraryPath(path)) {
+        upgradeState.libraryError = ERROR_MOD_NOT_FOUND;
+        return 0;
+    }
+    // The library may load DLLs of its own by name while it runs, from its
+    // folder as it was built to; the search is widened for that span only,
+    // from the load until the library has been freed (the handle below goes
+    // first), and is the system folder alone again afterwards.
+    LibraryFolderSearch librarySearch(path);
     // Loaded afresh on every call, so each attempt sees the devices attached
     // at that moment; the handle frees the library on every path.
-    LibraryHandle library(loadDeviceLibrary());
+    LibraryHandle library(loadDeviceLibrary(path));
     if (!library)
         return 0;
 

@@ -12,6 +12,10 @@
 //   fail <code>             the call fails with this nonzero code
 //   delay <ms>              the call takes this long, as a real search of
 //                           the USB devices can
+//   helper <dll>            the call loads this DLL by its bare name and
+//                           frees it again, as a maker's library may load
+//                           one of its own to reach the USB stack; it fails
+//                           (code 126) when the DLL cannot be loaded
 //
 // Blank lines and lines starting with # are ignored, as are leading blanks.
 // Bytes go through unchanged, so the strings are in the ANSI code page the
@@ -30,6 +34,7 @@ namespace {
 const int32_t success = 0;
 const int32_t unreadableFile = 2;
 const int32_t outOfMemory = 8;
+const int32_t helperNotLoaded = 126;
 
 HMODULE thisModule = nullptr;
 
@@ -154,6 +159,11 @@ int32_t parse(const std::string &text, std::vector<Device> &devices)
             if (!parseNumber(trimEnd(rest), 0, 60000, milliseconds))
                 return unreadableFile;
             Sleep(static_cast<DWORD>(milliseconds));
+        } else if (directive(line, "helper", rest)) {
+            HMODULE helper = LoadLibraryA(trimEnd(rest).c_str());
+            if (helper == nullptr)
+                return helperNotLoaded;
+            FreeLibrary(helper);
         } else if (directive(line, "fail", rest)) {
             long long code = 0;
             if (!parseNumber(trimEnd(rest), INT32_MIN, INT32_MAX, code) || code == 0)

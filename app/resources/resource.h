@@ -12,5 +12,9 @@
 #define IDC_DETAIL_TEXT     132
 #define IDC_PROGRESS        1002
 
+// The question which printer to upgrade, when several are connected.
+#define IDD_CHOOSE_PRINTER  130
+#define IDC_PRINTER_LIST    1003
+
 // The dialog's only timer: the reboot wait between the two stages.
 #define IDT_REBOOT_WAIT     1

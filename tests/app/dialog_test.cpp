@@ -91,7 +91,9 @@ TEST_F(AppTest, WindowTemplateHasTheDesignedLayout)
         {IDC_STATUS_TEXT, L"#130", L"Select a Printer to install FW", 57, 28, 390, 52,
          WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
         {IDC_PROGRESS, L"msctls_progress32", L"", 77, 81, 331, 12, WS_CHILD | WS_BORDER},
-        {IDC_DETAIL_TEXT, L"#130", L"", 59, 102, 367, 54, WS_CHILD | WS_VISIBLE | WS_GROUP | SS_LEFT},
+        // Its lines never wrap: a wrapped line would push the last ones out of sight.
+        {IDC_DETAIL_TEXT, L"#130", L"", 59, 102, 367, 54,
+         WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP | SS_NOPREFIX},
     };
     for (const Control &control : expected) {
         SCOPED_TRACE(control.id);

@@ -4,10 +4,12 @@
 #include "app/ending.h"
 #include "app/dialog.h"
 #include "tests/app/app_fixture.h"
+#include "tests/doubles/fresh_run.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 namespace {
@@ -238,6 +240,145 @@ TEST_F(Sequence, WithTwoQueuesOnThePortTheConfirmedQueueIsTheOneSharedAndCopiedT
     ASSERT_EQ(fakeWorld.writes.size(), 2u);
     for (const PrinterWrite &write : fakeWorld.writes)
         EXPECT_EQ(write.printerName, L"Vellumax 350 second");
+}
+
+// The "Select a Printer" dialog as it comes up: its caption, owner and
+// lines, whether input was still queued, and then what the user does.
+struct ChooserSeen {
+    HWND owner = nullptr;
+    std::vector<std::wstring> lines;
+    bool selected = false;
+    bool inputPending = false;
+    RunPhase phase = PhaseCreated;
+};
+ChooserSeen chooserSeen;
+std::function<void(HWND)> onChooser;
+
+LRESULT CALLBACK chooserHook(int code, WPARAM wParam, LPARAM lParam)
+{
+    HWND window = reinterpret_cast<HWND>(wParam);
+    WCHAR caption[64] = L"";
+    if (code == HCBT_ACTIVATE && onChooser && GetWindowTextW(window, caption, ARRAYSIZE(caption)) &&
+        std::wstring(caption) == L"Select a Printer") {
+        HWND list = GetDlgItem(window, IDC_PRINTER_LIST);
+        chooserSeen.owner = GetWindow(window, GW_OWNER);
+        for (LRESULT i = 0, n = SendMessageW(list, LB_GETCOUNT, 0, 0); i < n; ++i) {
+            WCHAR line[1024] = L"";
+            SendMessageW(list, LB_GETTEXT, i, reinterpret_cast<LPARAM>(line));
+            chooserSeen.lines.push_back(line);
+        }
+        chooserSeen.selected = SendMessageW(list, LB_GETCURSEL, 0, 0) != LB_ERR;
+        MSG queued;
+        chooserSeen.inputPending = PeekMessageW(&queued, nullptr, WM_KEYFIRST, WM_KEYLAST, PM_NOREMOVE);
+        chooserSeen.phase = upgradeState.phase;
+        auto answer = onChooser;
+        onChooser = nullptr;
+        answer(window);
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+class PrinterChoice : public Sequence {
+protected:
+    void SetUp() override
+    {
+        Sequence::SetUp();
+        chooserSeen = ChooserSeen{};
+        hook = SetWindowsHookExW(WH_CBT, chooserHook, nullptr, GetCurrentThreadId());
+        // A 350 on USB001 and a 650 on USB002, each with its queue.
+        FILE *file = _wfopen(besideTestProgram(L"vxprobe.txt").c_str(), L"wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("device\nrecord Tarnell Vellumax 350\nport USB001\n"
+                   "device\nrecord Vellumax 650\nport USB002\n", file);
+        std::fclose(file);
+        // Escape typed ahead while the library searched.
+        fakeWorld.onSleep = [this](DWORD milliseconds) {
+            if (milliseconds == 5000)
+                PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        };
+    }
+    void TearDown() override
+    {
+        UnhookWindowsHookEx(hook);
+        onChooser = nullptr;
+        Sequence::TearDown();
+    }
+    HHOOK hook = nullptr;
+};
+
+// Ok acts only on a selected line; a double click chooses. Only the chosen
+// printer's queue is shared and copied to, with its own firmware, and the
+// details say so before the confirmation, cut to the control's width.
+TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
+{
+    // The library reports the 650 last: the 350 chosen must get its own kind.
+    const std::wstring longQueue = L"Vellumax 350 " + std::wstring(150, L'Q');
+    fakeWorld.queues = {queue(longQueue.c_str(), L"VX350", false, L"USB001"),
+                        queue(L"Vellumax 650", L"VX650", false, L"USB002")};
+    onChooser = [](HWND chooser) {
+        HWND list = GetDlgItem(chooser, IDC_PRINTER_LIST);
+        PostMessageW(chooser, WM_COMMAND, IDOK, 0);
+        PostMessageW(list, LB_SETCURSEL, 0, 0);
+        PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDC_PRINTER_LIST, LBN_DBLCLK), reinterpret_cast<LPARAM>(list));
+    };
+    std::wstring detailAtConfirmation;
+    fakeWorld.onBox = [&](const ShownBox &) {
+        detailAtConfirmation = text(IDC_DETAIL_TEXT);
+        return IDOK;
+    };
+
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(chooserSeen.owner, dialog);
+    EXPECT_EQ(chooserSeen.lines,
+              (std::vector<std::wstring>{L"Tarnell Vellumax 350 on USB port USB001, print queue " + longQueue,
+                                         L"Vellumax 650 on USB port USB002, print queue Vellumax 650"}));
+    EXPECT_FALSE(chooserSeen.selected) << "a printer was chosen for the user";
+    EXPECT_FALSE(chooserSeen.inputPending) << "a key typed before the list was shown could answer it";
+    EXPECT_EQ(chooserSeen.phase, PhaseAsking);
+    EXPECT_TRUE(IsWindow(dialog));
+    EXPECT_STREQ(upgradeState.portName, L"USB001");
+    EXPECT_EQ(upgradeState.firmwareKind, FirmwareStandard);
+    EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX350_A.05.01.fmw"});
+    ASSERT_FALSE(fakeWorld.writes.empty());
+    for (const PrinterWrite &write : fakeWorld.writes)
+        EXPECT_EQ(write.printerName, longQueue);
+
+    // Plain lines; the queue's line is too long and is cut, within the control.
+    const std::wstring computer = upgradeState.computerName;
+    size_t second = detailAtConfirmation.find(L'\n');
+    size_t third = detailAtConfirmation.find(L'\n', second + 1);
+    ASSERT_NE(third, std::wstring::npos) << "details: " << testing::PrintToString(detailAtConfirmation);
+    EXPECT_EQ(detailAtConfirmation.substr(0, second), L"Printer: Tarnell Vellumax 350 on USB port USB001");
+    const std::wstring queueLine = detailAtConfirmation.substr(second + 1, third - second - 1);
+    EXPECT_EQ(queueLine.rfind(L"Print queue: Vellumax 350 QQQ", 0), 0u) << testing::PrintToString(queueLine);
+    EXPECT_EQ(queueLine.substr(queueLine.size() - 3), L"...");
+    EXPECT_EQ(detailAtConfirmation.substr(third + 1), L"Sends VX350_A.05.01.fmw (8 bytes)");
+    HWND detail = control(IDC_DETAIL_TEXT);
+    HDC dc = GetDC(detail);
+    SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(detail, WM_GETFONT, 0, 0)));
+    RECT area;
+    GetClientRect(detail, &area);
+    SIZE size = {};
+    GetTextExtentPoint32W(dc, queueLine.c_str(), static_cast<int>(queueLine.size()), &size);
+    ReleaseDC(detail, dc);
+    EXPECT_LE(size.cx, area.right - area.left);
+    EXPECT_EQ(text(IDC_DETAIL_TEXT), detailAtConfirmation) << "the details stay until the run ends";
+}
+
+// Cancel ends the tool as in the not-detected box: nothing shared or sent.
+TEST_F(PrinterChoice, CancelEndsTheToolWithNothingChanged)
+{
+    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350", false, L"USB001")};
+    onChooser = [](HWND chooser) { PostMessageW(chooser, WM_COMMAND, IDCANCEL, 0); };
+
+    runUpgradeSequence(dialog);
+    EXPECT_EQ(chooserSeen.lines,
+              (std::vector<std::wstring>{L"Tarnell Vellumax 350 on USB port USB001, print queue Vellumax 350",
+                                         L"Vellumax 650 on USB port USB002, no print queue installed"}));
+    EXPECT_FALSE(IsWindow(dialog));
+    EXPECT_TRUE(fakeWorld.boxes.empty());
+    EXPECT_TRUE(fakeWorld.writes.empty());
+    EXPECT_TRUE(fakeWorld.started.empty());
 }
 
 TEST_F(Sequence, DiskStagedUpgradeWaitsForTheRebootBetweenItsStages)

@@ -45,6 +45,9 @@ std::wstring interpreter()
 
 const UINT boxPlacement = MB_TASKMODAL | MB_SETFOREGROUND;
 
+// A firmware file that "another program" holds open, without sharing it.
+HANDLE heldFile = INVALID_HANDLE_VALUE;
+
 size_t indexOf(const std::wstring &prefix)
 {
     auto &events = fakeWorld.events;
@@ -341,6 +344,16 @@ TEST_F(FirmwareTransfer, WhatWouldStopTheUpgradeIsFoundBeforeAnythingIsSharedOrS
          L"The printer Vellumax 650 has no share name.\nGive it a share name in the printer's properties (Sharing), "
          L"then start the upgrade again." +
              std::wstring(cancelled)},
+        // COPY could not open it once the queue is shared: a download still
+        // being written, say. A 650's last file is checked too.
+        {"a file another program holds open", FirmwareDiskStaged,
+         [] {
+             heldFile = CreateFileW(Base, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+         },
+         L"Firmware file VX350_A.05.01.fmw is open in another program, so it cannot be sent.\nClose that program, "
+         L"or wait until the download of the file has finished, then start the upgrade again." +
+             std::wstring(cancelled)},
         {"a network folder, which the interpreter cannot start in", FirmwareStandard,
          [] { fakeWorld.currentDirectory = L"\\\\FILES\\Downloads\\Firmware"; },
          L"The firmware files cannot be sent from this folder:\n\\\\FILES\\Downloads\\Firmware\nCopy the tool and "
@@ -353,6 +366,9 @@ TEST_F(FirmwareTransfer, WhatWouldStopTheUpgradeIsFoundBeforeAnythingIsSharedOrS
         c.arrange();
         EXPECT_FALSE(upgradeCanStart());
         expectRefusedWith(c.text);
+        if (heldFile != INVALID_HANDLE_VALUE)
+            CloseHandle(heldFile);
+        heldFile = INVALID_HANDLE_VALUE;
         writeFile(PostScript);
     }
 

@@ -20,6 +20,12 @@
 //   box "<caption>" "<text>" dialog|none [timeout]
 //                                        the next box and its owner
 //   answer ok|cancel|yes|no              answers the box taken last
+//   list "<line>"...                     the list box of the box taken last
+//                                        holds exactly these lines, none
+//                                        selected
+//   choose <n>                           clicks line n (from 1) of that list
+//                                        and then its Ok button with the
+//                                        mouse; the box must close
 //   post ok                              posts an Ok command to the tool's
 //                                        window, as automation tools send it
 //   no-process <name>                    no process of that name runs
@@ -444,6 +450,79 @@ void answerBox(const std::string &answer)
     lastBox = nullptr;
 }
 
+void realInput(const std::string &arguments);
+
+HWND lastBoxList()
+{
+    const int PrinterListId = 1003;
+    HWND list = lastBox && IsWindow(lastBox) ? GetDlgItem(lastBox, PrinterListId) : nullptr;
+    if (!list)
+        failRun("no box with a list is open");
+    return list;
+}
+
+// Sent with a time-out: the tool's thread may be busy. Wine marshals these
+// list box messages between processes.
+LRESULT askList(HWND list, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(list, message, wParam, lParam, SMTO_ABORTIFHUNG, 2000, &result))
+        failRun("the list box did not answer");
+    return LRESULT(result);
+}
+
+void expectList(const std::vector<std::string> &expected)
+{
+    HWND list = lastBoxList();
+    std::vector<std::wstring> lines;
+    LRESULT count = askList(list, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count; ++i) {
+        std::wstring line(size_t(askList(list, LB_GETTEXTLEN, WPARAM(i), 0)) + 1, L'\0');
+        askList(list, LB_GETTEXT, WPARAM(i), LPARAM(&line[0]));
+        line.resize(wcslen(line.c_str()));
+        lines.push_back(line);
+        logLine("list " + quoted(line));
+    }
+    bool same = lines.size() == expected.size();
+    for (size_t i = 0; same && i < lines.size(); ++i)
+        same = lines[i] == wide(expected[i]);
+    if (!same)
+        failRun("the list does not hold the expected lines");
+    if (askList(list, LB_GETCURSEL, 0, 0) != LB_ERR)
+        failRun("a line of the list was selected before the user chose");
+}
+
+void clickAt(HWND window, const RECT &clientRect)
+{
+    POINT centre = {(clientRect.left + clientRect.right) / 2, (clientRect.top + clientRect.bottom) / 2};
+    ClientToScreen(window, &centre);
+    realInput("mousemove " + std::to_string(centre.x) + " " + std::to_string(centre.y) + " click 1");
+}
+
+void choose(int line)
+{
+    HWND list = lastBoxList();
+    HWND box = lastBox;
+    RECT item = {};
+    if (askList(list, LB_GETITEMRECT, WPARAM(line - 1), LPARAM(&item)) == LB_ERR)
+        failRun("the list has no line " + std::to_string(line));
+    logLine("choose " + std::to_string(line));
+    clickAt(list, item);
+    if (askList(list, LB_GETCURSEL, 0, 0) != line - 1)
+        failRun("the click did not select line " + std::to_string(line));
+    HWND ok = GetDlgItem(box, IDOK);
+    RECT button;
+    GetClientRect(ok, &button);
+    clickAt(ok, button);
+    double closeBy = now() + 10;
+    while (IsWindow(box)) {
+        if (now() > closeBy)
+            failRun("the box did not close after Ok");
+        pause(PollMs);
+    }
+    lastBox = nullptr;
+}
+
 // Starts a program; false when it cannot be started. Wine gives no process
 // handle for a Unix program: `processHandle` is then null.
 bool startProgram(const std::wstring &commandLine, HANDLE &processHandle)
@@ -677,6 +756,11 @@ void run(const Step &step)
     } else if (verb == "answer") {
         need(2);
         answerBox(w[1]);
+    } else if (verb == "list") {
+        expectList(std::vector<std::string>(w.begin() + 1, w.end()));
+    } else if (verb == "choose") {
+        need(2);
+        choose(std::atoi(w[1].c_str()));
     } else if (verb == "press") {
         need(2);
         press(w[1]);

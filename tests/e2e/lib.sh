@@ -41,6 +41,13 @@ t4() {
 # Once the printer and its queue are found: found <queue> <port>.
 found() { echo "Found the printer on USB port $2 and its print queue $1.\\nChecking that the upgrade can start..."; }
 
+# The details shown before the confirmation, as the driver's scripts write
+# them: details <model> <port> <queue> <share> <file> <bytes>, for a printer
+# that takes one file.
+details() {
+    echo "Printer: $1 on USB port $2\\nPrint queue: $3, shared as \\\\\\\\$E2E_COMPUTER\\\\$4\\nSends $5 ($6 bytes)"
+}
+
 # Devices as the stand-in library's device file describes them.
 device() { echo "device\\nrecord $1\\nport $2\\n"; }
 
@@ -147,8 +154,9 @@ e2e_expect_queue() {
     [ "$state" = "$2" ] || e2e_fail "queue $1 is '$state' $3, expected $2"
 }
 
-# e2e_device_file <content, with \n>: the device the library reports.
-e2e_device_file() { printf '%b' "$1" >"$E2E_DIR/tool/vxprobe.txt"; }
+# e2e_device_file <content, with \n>: the device the library reports, after
+# the directives in E2E_DEVICE_PREFIX, when set.
+e2e_device_file() { printf '%b' "${E2E_DEVICE_PREFIX:-}$1" >"$E2E_DIR/tool/vxprobe.txt"; }
 
 # e2e_firmware <name>...: puts these firmware files in the tool's folder.
 e2e_firmware() {
@@ -168,6 +176,15 @@ e2e_printer_end() {
     setsid bash "$E2E_HERE/recorder.sh" "$host/$share" "$E2E_DIR/jobs/$share" "$queue" \
         "$E2E_BIN/e2e_spool.exe" "$stall" </dev/null >>"$E2E_ART/recorder.log" 2>&1 &
     E2E_RECORDERS+=($!)
+}
+
+# e2e_hold_file <file>: another program opens the file without sharing it
+# and keeps it open until the scenario ends.
+e2e_hold_file() {
+    local out="$E2E_DIR/held.out" i
+    wine "$E2E_BIN/e2e_spool.exe" hold "$(e2e_winpath "$1")" </dev/null >"$out" 2>>"$E2E_ART/wine.err" &
+    for i in $(seq 100); do grep -q held "$out" 2>/dev/null && return 0; sleep 0.1; done
+    e2e_fail "cannot hold $1 open"
 }
 
 # e2e_start_tool: the tool runs from its own folder with work/ as its current

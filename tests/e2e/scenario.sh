@@ -376,6 +376,10 @@ scenario_planted_dlls_beside_tool() {
 # before the window goes away, and the second stage never runs.
 scenario_escape_during_reboot_wait() {
     setup_vellumax_650
+    play_escape_during_reboot_wait
+}
+
+play_escape_during_reboot_wait() {
     play <<EOF
 $(until_reboot_wait)
 wait 4
@@ -629,6 +633,65 @@ answer ok
 EOF
     no_jobs
     e2e_expect_queue "Vellumax 350" unshared after
+# A 350 on USB001 and a 650 on USB002, each with its unshared queue: the
+# tool asks which one, with neither chosen for the user; a real click on
+# the first line and on Ok upgrades the 350 alone, with its own firmware,
+# and the details say so before the confirmation.
+scenario_two_printers_choose_the_first() {
+    e2e_queue "Vellumax 350" USB001 VM350 unshared
+    e2e_queue "Vellumax 650" USB002 VM650 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)$(device 'Vellumax 650' USB002)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM350 "Vellumax 350"
+    e2e_printer_end VM650 "Vellumax 650"
+    play <<EOF
+window 20
+status "$T1" 10
+box "Select a Printer" "" dialog 20
+list "Tarnell Vellumax 350 on USB port USB001, print queue Vellumax 350" "Vellumax 650 on USB port USB002, print queue Vellumax 650"
+shot choice
+choose 1
+maybe-status "$(found "Vellumax 350" USB001)" 20
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+detail "$(details "Tarnell Vellumax 350" USB001 "Vellumax 350" VM350 VX350_A.05.01.fmw 3145805)"
+shot confirmation
+answer ok
+status "$T6" 30
+status "$T7" 60
+press ok
+gone 30
+EOF
+    e2e_expect_jobs VM350 VX350_A.05.01.fmw
+    e2e_expect_jobs VM650
+    e2e_expect_queue "Vellumax 350" unshared after
+    e2e_expect_queue "Vellumax 650" unshared after
+}
+
+# The library reports a 650 on USB001 and after it a 350 without a port:
+# the 650's queue gets the 650's disk file first, not the 350's firmware.
+# Escape in the reboot wait ends the run there.
+scenario_portless_350_after_a_650() {
+    setup_vellumax_650
+    e2e_device_file "$(device 'Vellumax 650' USB001)device\nrecord Tarnell Vellumax 350\n"
+    play_escape_during_reboot_wait
+}
+
+# A device library that loads a DLL of its own, beside it, by name while it
+# searches finds the printer; the upgrade goes on as usual.
+scenario_library_loads_its_helper_by_name() {
+    cp "$E2E_DIR/tool/vxprobe.dll" "$E2E_DIR/tool/vxhelper.dll"
+    E2E_DEVICE_PREFIX='helper vxhelper.dll\n' scenario_standard_unshared_queue
+}
+
+# A firmware file that another program holds open (a download still being
+# written) is named before the confirmation; nothing is shared or sent.
+scenario_firmware_file_held_open() {
+    setup_vellumax_350
+    e2e_hold_file "$E2E_DIR/work/VX350_A.05.01.fmw"
+    refused_before_confirmation "Vellumax 350" \
+        "Firmware file VX350_A.05.01.fmw is open in another program, so it cannot be sent.\\nClose that program, or wait until the download of the file has finished, then start the upgrade again." \
+        held-open
 }
 
 # The harness itself: a run that differs from what the script expects must

@@ -11,6 +11,10 @@
 //   e2e_spool list                              queue|port|share|state, in the
 //                                               spooler's enumeration order
 //   e2e_spool delete <queue>
+//   e2e_spool hold <file>                       open the file without sharing
+//                                               it, as a program still writing
+//                                               it does, print "held", and keep
+//                                               it open until ended
 //
 // Exit code 0 on success; on failure a message on stderr and exit code 1.
 #include <windows.h>
@@ -201,10 +205,22 @@ int holdLock(const wchar_t *seconds)
     return 0;
 }
 
+int holdFile(const wchar_t *path)
+{
+    HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return fail("CreateFileW", GetLastError());
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
+}
+
 int usage()
 {
     std::fprintf(stderr,
-                 "usage: e2e_spool computer | driver | list | state <queue> | delete <queue>\n"
+                 "usage: e2e_spool computer | driver | list | state <queue> | delete <queue> | hold <file>\n"
                  "       e2e_spool add <queue> <port> <share> shared|unshared [offline]\n"
                  "       e2e_spool hold-lock <seconds>\n");
     return 2;
@@ -233,5 +249,7 @@ int wmain(int argc, wchar_t **argv)
         return deleteQueue(argv[2]);
     if (command == L"hold-lock" && argc == 3)
         return holdLock(argv[2]);
+    if (command == L"hold" && argc == 3)
+        return holdFile(argv[2]);
     return usage();
 }

@@ -153,9 +153,10 @@ TEST_F(LibraryLoading, NullPointersFromTheLibraryArePassedOver)
     SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "nulls");
 
     EXPECT_EQ(detectPrinter(), 0);
-    // The record without a model had a port; the matching ones had none.
+    // The record without a model had a port; the matching ones had none, so
+    // they say nothing about any port.
     EXPECT_STREQ(upgradeState.portName, L"USB001");
-    EXPECT_EQ(upgradeState.firmwareKind, FirmwareStandard);
+    EXPECT_EQ(upgradeState.firmwareKind, FirmwareNone);
     EXPECT_EQ(log(), "attach;get 0 4 fresh;release same;detach;");
 }
 
@@ -174,16 +175,19 @@ TEST_F(LibraryLoading, TheFirstLibraryThatIsThereDecides)
 
     struct Case {
         const char *what;
-        bool besideTool, helperBeside;
+        const wchar_t *besideTool;  // the double installed beside the tool, if any
+        bool helperBeside;
         int found;
         DWORD error;
         const char *log;
     };
     const Case cases[] = {
-        {"only in the system folder", false, false, 1, ERROR_SUCCESS, "attach;get 0 4 fresh;release same;detach;"},
-        {"beside the tool with its own DLL", true, true, 1, ERROR_SUCCESS,
+        {"only in the system folder", nullptr, false, 1, ERROR_SUCCESS, "attach;get 0 4 fresh;release same;detach;"},
+        {"beside the tool with its own DLL", L"dependent_probe.dll", true, 1, ERROR_SUCCESS,
          "attach;helper;get 0 4 fresh;release same;detach;"},
-        {"beside the tool without its own DLL", true, false, 0, ERROR_MOD_NOT_FOUND, ""},
+        {"beside the tool, loading its own DLL by name when asked", L"loading_probe.dll", true, 1, ERROR_SUCCESS,
+         "attach;get 0 4 fresh;helper;release same;detach;"},
+        {"beside the tool without its own DLL", L"dependent_probe.dll", false, 0, ERROR_MOD_NOT_FOUND, ""},
     };
     ASSERT_TRUE(CopyFileW(besideTestProgram(L"scripted_probe.dll").c_str(), systemLibrary, FALSE));
     for (const Case &c : cases) {
@@ -191,7 +195,7 @@ TEST_F(LibraryLoading, TheFirstLibraryThatIsThereDecides)
         DeleteFileW(library.c_str());
         DeleteFileW(helper.c_str());
         if (c.besideTool)
-            install(L"dependent_probe.dll");
+            install(c.besideTool);
         if (c.helperBeside) {
             ASSERT_TRUE(CopyFileW(besideTestProgram(L"helper\\vxprobe_helper.dll").c_str(), helper.c_str(), FALSE));
         }
@@ -200,6 +204,12 @@ TEST_F(LibraryLoading, TheFirstLibraryThatIsThereDecides)
         EXPECT_EQ(detectPrinter(), c.found);
         EXPECT_EQ(upgradeState.libraryError, c.error);
         EXPECT_EQ(log(), c.log);
+        // Outside the search only the system folder is searched: the DLL
+        // beside the tool is not loaded by its name.
+        HMODULE planted = LoadLibraryW(L"vxprobe_helper.dll");
+        EXPECT_EQ(planted, nullptr);
+        if (planted)
+            FreeLibrary(planted);
     }
 }
 

@@ -39,6 +39,8 @@ struct DeviceScene {
     int result;
     const WCHAR *portName;
     FirmwareKind firmwareKind;
+    // The printers found, "<model>@<port>=<kind>", separated by ";".
+    const WCHAR *printers;
 };
 
 void PrintTo(const DeviceScene &scene, std::ostream *out)
@@ -46,9 +48,19 @@ void PrintTo(const DeviceScene &scene, std::ostream *out)
     *out << scene.name;
 }
 
+std::wstring foundPrinters()
+{
+    std::wstring list;
+    for (const FoundPrinter &printer : upgradeState.foundPrinters) {
+        list += (list.empty() ? L"" : L";") + std::wstring(printer.model) + L"@" + printer.portName + L"=" +
+                std::to_wstring(printer.firmwareKind);
+    }
+    return list;
+}
+
 class DiscoveryScenes : public Discovery, public ::testing::WithParamInterface<DeviceScene> {};
 
-TEST_P(DiscoveryScenes, LeaveThePortAndFirmwareKindOfTheLastMatch)
+TEST_P(DiscoveryScenes, LeaveThePortAndFirmwareKindOfTheLastPrinterWithAPort)
 {
     const DeviceScene &scene = GetParam();
     if (scene.devices)
@@ -57,37 +69,46 @@ TEST_P(DiscoveryScenes, LeaveThePortAndFirmwareKindOfTheLastMatch)
     EXPECT_EQ(detectPrinter(), scene.result);
     EXPECT_STREQ(upgradeState.portName, scene.portName);
     EXPECT_EQ(upgradeState.firmwareKind, scene.firmwareKind);
+    EXPECT_EQ(foundPrinters(), scene.printers);
     // Each call loads the library and lets it go again.
     EXPECT_EQ(GetModuleHandleW(L"vxprobe.dll"), nullptr);
 }
 
 const DeviceScene scenes[] = {
-    {"NoDeviceFile", nullptr, 0, L"USB001", FirmwareNone},
-    {"EmptyDeviceFile", "", 0, L"USB001", FirmwareNone},
-    {"OnePrinter", "device\nrecord Tarnell Vellumax 350\nport USB002\n", 1, L"USB002", FirmwareStandard},
+    {"NoDeviceFile", nullptr, 0, L"USB001", FirmwareNone, L""},
+    {"EmptyDeviceFile", "", 0, L"USB001", FirmwareNone, L""},
+    {"OnePrinter", "device\nrecord Tarnell Vellumax 350\nport USB002\n", 1, L"USB002", FirmwareStandard,
+     L"Tarnell Vellumax 350@USB002=1"},
     {"TwoPrintersLastWins",
      "device\nrecord Vellumax 650\nport USB001\ndevice\nrecord Tarnell Vellumax 350 plus\nport USB002\n", 1,
-     L"USB002", FirmwarePlotLanguage},
-    {"PrinterWithoutPort", "device\nrecord Vellumax 650\nattr 3 USB009\n", 0, L"USB001", FirmwareDiskStaged},
-    {"PortFromEarlierPrinterKindFromLater",
-     "device\nrecord Tarnell Vellumax 350\nport USB004\ndevice\nrecord Vellumax 650\n", 1, L"USB004",
-     FirmwareDiskStaged},
+     L"USB002", FirmwarePlotLanguage, L"Vellumax 650@USB001=3;Tarnell Vellumax 350 plus@USB002=2"},
+    // A printer the library sees without its port says nothing about the
+    // printer on the port: its kind must not go with that port's queue.
+    {"PrinterWithoutPort", "device\nrecord Vellumax 650\nattr 3 USB009\n", 0, L"USB001", FirmwareNone, L""},
+    {"PortlessLater350KeepsThe650sKind", "device\nrecord Vellumax 650\nport USB001\ndevice\nrecord Tarnell Vellumax 350\n",
+     1, L"USB001", FirmwareDiskStaged, L"Vellumax 650@USB001=3"},
+    {"PortlessLater650KeepsThe350sKind", "device\nrecord Tarnell Vellumax 350\nport USB004\ndevice\nrecord Vellumax 650\n",
+     1, L"USB004", FirmwareStandard, L"Tarnell Vellumax 350@USB004=1"},
+    {"SamePortCountedOnceAsItsLastRecord",
+     "device\nrecord Tarnell Vellumax 350\nport USB001\ndevice\nrecord Vellumax 650\nport usb001\n", 1, L"usb001",
+     FirmwareDiskStaged, L"Vellumax 650@usb001=3"},
     {"ZeroRecordDevicesSkipped",
      "device\nrecord Acme Laser 9\nport USB003\ndevice\ndevice\nrecord Vellumax 650\nport USB004\n", 1, L"USB004",
-     FirmwareDiskStaged},
+     FirmwareDiskStaged, L"Vellumax 650@USB004=3"},
     {"LastPortOfARecordWins", "record Tarnell Vellumax 350\nattr 10 USB005\nattr 9 USB006\nport USB007\nattr 3 X\n",
-     1, L"USB007", FirmwareStandard},
+     1, L"USB007", FirmwareStandard, L"Tarnell Vellumax 350@USB007=1"},
     // An empty port would make the queue lookup select every queue.
-    {"EmptyPortPassedOver", "device\nrecord Tarnell Vellumax 350\nport \n", 0, L"USB001", FirmwareStandard},
+    {"EmptyPortPassedOver", "device\nrecord Tarnell Vellumax 350\nport \n", 0, L"USB001", FirmwareNone, L""},
     {"EmptyPortKeepsEarlierPort", "device\nrecord Tarnell Vellumax 350\nport USB008\nattr 9 \n", 1, L"USB008",
-     FirmwareStandard},
-    {"FailingLibrary", "device\nrecord Tarnell Vellumax 350\nport USB002\nfail 5\n", 0, L"USB001", FirmwareNone},
+     FirmwareStandard, L"Tarnell Vellumax 350@USB008=1"},
+    {"FailingLibrary", "device\nrecord Tarnell Vellumax 350\nport USB002\nfail 5\n", 0, L"USB001", FirmwareNone, L""},
     {"UnreadableDeviceFile", "device\nrecord Tarnell Vellumax 350\nport USB002\nbogus\n", 0, L"USB001",
-     FirmwareNone},
-    {"AttributeBeforeAnyRecord", "device\nport USB002\nrecord Tarnell Vellumax 350\n", 0, L"USB001", FirmwareNone},
+     FirmwareNone, L""},
+    {"AttributeBeforeAnyRecord", "device\nport USB002\nrecord Tarnell Vellumax 350\n", 0, L"USB001", FirmwareNone,
+     L""},
     {"WindowsLineEndsCommentsAndIndents",
      "# a printer\r\n\r\n  device\r\n\trecord Tarnell Vellumax 350\r\n   port USB007\r\n", 1, L"USB007",
-     FirmwareStandard},
+     FirmwareStandard, L"Tarnell Vellumax 350@USB007=1"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Devices, DiscoveryScenes, ::testing::ValuesIn(scenes),
@@ -106,6 +127,14 @@ TEST_F(Discovery, PortsUpToTheCapacityAreTakenLongerOnesPassedOver)
     describeDevices("record Tarnell Vellumax 350\nport " + port255 + "Q\n");
     EXPECT_EQ(detectPrinter(), 0);
     EXPECT_STREQ(upgradeState.portName, L"USB001");
+
+    // The model is only shown: one too long is shortened, visibly.
+    upgradeState = UpgradeState{};
+    describeDevices("record Tarnell Vellumax 350 " + std::string(300, 'M') + "\nport USB002\n");
+    EXPECT_EQ(detectPrinter(), 1);
+    ASSERT_EQ(upgradeState.foundPrinters.size(), 1u);
+    EXPECT_EQ(std::wstring(upgradeState.foundPrinters[0].model),
+              L"Tarnell Vellumax 350 " + std::wstring(231, L'M') + L"...");
 }
 
 // The tool searches again after a failed attempt; the next attempt must see

@@ -78,6 +78,14 @@ extern "C" int32_t PROBE_CALL VXPROBE_GetDevices(DeviceList *list, int32_t scope
 #if defined(__i386__)
     stackAtGet = reinterpret_cast<uintptr_t>(&list);
 #endif
+#if defined(PROBE_LOADS_HELPER)
+    // As a maker's library reaches the USB stack: a DLL of its own, beside
+    // it, loaded by name while it is asked.
+    if (HMODULE helper = LoadLibraryA("vxprobe_helper.dll")) {
+        note("helper");
+        FreeLibrary(helper);
+    }
+#endif
     if (scriptIs("fail"))
         return 7;
     if (scriptIs("null-devices")) {

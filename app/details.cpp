@@ -1,0 +1,118 @@
+// The status text says what the tool is doing; the details say what it is
+// about to send where, so that a user can notice the wrong printer or the
+// wrong files before agreeing. Plain lines, one fact each.
+#include "app/details.h"
+
+#include "app/state.h"
+#include "app/text.h"
+#include "delivery/transfer.h"
+
+#include <strsafe.h>
+
+#include <cwchar>
+#include <vector>
+
+namespace {
+
+const FoundPrinter *chosenPrinter()
+{
+    for (const FoundPrinter &printer : upgradeState.foundPrinters) {
+        if (_wcsicmp(printer.portName, upgradeState.portName) == 0)
+            return &printer;
+    }
+    return nullptr;
+}
+
+// One line of the details: a name of up to 255 characters and the words
+// around it.
+struct DetailLine {
+    WCHAR text[2 * nameCapacity + 64];
+};
+
+// "<lead><file> (<size> bytes)"; the checks that follow say what is wrong
+// with a file whose size cannot be read.
+bool fileLine(DetailLine &detail, const WCHAR *lead, const WCHAR *file)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    WCHAR size[64] = L" (not found)";
+    if (GetFileAttributesExW(file, GetFileExInfoStandard, &data)) {
+        ULONGLONG bytes = (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+        StringCchPrintfW(size, ARRAYSIZE(size), L" (%llu bytes)", bytes);
+    }
+    return copyText(detail.text, lead) && appendText(detail.text, file) && appendText(detail.text, size);
+}
+
+// The printer and its port, the queue and its share, then the files in
+// sending order. False when a line cannot be composed.
+bool detailLines(std::vector<DetailLine> &lines)
+{
+    const FoundPrinter *printer = chosenPrinter();
+    std::vector<const WCHAR *> first = firstStageFiles(upgradeState.firmwareKind);
+    std::vector<const WCHAR *> second = secondStageFiles(upgradeState.firmwareKind);
+    lines.resize(2 + first.size() + second.size());
+    bool composed = copyText(lines[0].text, L"Printer: ") && appendText(lines[0].text, printer ? printer->model : L"") &&
+                    appendText(lines[0].text, L" on USB port ") && appendText(lines[0].text, upgradeState.portName) &&
+                    copyText(lines[1].text, L"Print queue: ") &&
+                    appendText(lines[1].text, upgradeState.selectedQueue.printerName) &&
+                    appendText(lines[1].text, L", shared as \\\\") && appendText(lines[1].text, upgradeState.computerName) &&
+                    appendText(lines[1].text, L"\\") && appendText(lines[1].text, upgradeState.targetShareName);
+    size_t next = 2;
+    const WCHAR *lead = L"Sends ";
+    for (const WCHAR *file : first) {
+        composed = composed && fileLine(lines[next++], lead, file);
+        lead = L"then ";
+    }
+    lead = L"after the printer's reboot, ";
+    for (const WCHAR *file : second) {
+        composed = composed && fileLine(lines[next++], lead, file);
+        lead = L"then ";
+    }
+    return composed;
+}
+
+// The control does not wrap its lines (a wrapped line would push the last
+// ones out of sight); a line wider than the control is cut to fit, with
+// "..." at its end. The line keeps room for the three dots.
+void fitLine(HDC dc, int width, DetailLine &detail)
+{
+    WCHAR (&line)[ARRAYSIZE(detail.text)] = detail.text;
+    const int length = static_cast<int>(std::wcslen(line));
+    SIZE size = {};
+    if (!GetTextExtentPoint32W(dc, line, length, &size) || size.cx <= width)
+        return;
+    SIZE dots = {};
+    int fit = 0;
+    if (!GetTextExtentPoint32W(dc, L"...", 3, &dots) ||
+        !GetTextExtentExPointW(dc, line, length, width - dots.cx, &fit, nullptr, &size) || fit < 0)
+        fit = 0;
+    const size_t kept = static_cast<size_t>(fit) < ARRAYSIZE(line) - 4 ? static_cast<size_t>(fit) : ARRAYSIZE(line) - 4;
+    StringCchCopyW(line + kept, ARRAYSIZE(line) - kept, L"...");
+}
+
+}  // namespace
+
+void showUpgradeDetails()
+{
+    HWND control = upgradeState.detailText;
+    std::vector<DetailLine> lines;
+    if (!control || !detailLines(lines))
+        return;
+    RECT area = {};
+    GetClientRect(control, &area);
+    HDC dc = GetDC(control);
+    if (dc) {
+        HGDIOBJ font = reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0));
+        HGDIOBJ previous = font ? SelectObject(dc, font) : nullptr;
+        for (DetailLine &line : lines)
+            fitLine(dc, area.right - area.left, line);
+        if (previous)
+            SelectObject(dc, previous);
+        ReleaseDC(control, dc);
+    }
+    WCHAR text[confirmationCapacity] = L"";
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if ((i > 0 && !appendText(text, L"\n")) || !appendText(text, lines[i].text))
+            return;
+    }
+    SetWindowTextW(control, text);
+}
