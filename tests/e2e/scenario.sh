@@ -633,6 +633,8 @@ answer ok
 EOF
     no_jobs
     e2e_expect_queue "Vellumax 350" unshared after
+}
+
 # A 350 on USB001 and a 650 on USB002, each with its unshared queue: the
 # tool asks which one, with neither chosen for the user; a real click on
 # the first line and on Ok upgrades the 350 alone, with its own firmware,
