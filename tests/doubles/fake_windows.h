@@ -162,8 +162,10 @@ struct FakeWorld {
     ULONGLONG clock = 1000000;
     // A test whose waits add up to more than this has waited for something
     // that never came (a box, a stall, an empty queue): the wait that passes
-    // it fails the test and throws, instead of waiting for ever.
+    // it throws and sets endlessWait (the fixtures fail the test on it),
+    // instead of waiting for ever.
     ULONGLONG clockLimit = 1000000 + 6 * 3600 * 1000ull;
+    bool endlessWait = false;
 
     // Everything above in the order it happened, one line per call, e.g.
     // "Sleep 1000", "MessageBox Error|Printer not detected...",
