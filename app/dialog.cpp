@@ -2,6 +2,7 @@
 // message loop that drives it.
 #include "app/dialog.h"
 
+#include "app/ending.h"
 #include "app/phase.h"
 #include "app/resources/resource.h"
 #include "app/sequence.h"
@@ -12,6 +13,8 @@
 #include "delivery/sharing.h"
 
 #include <commctrl.h>
+
+#include <cwchar>
 
 namespace {
 
@@ -27,10 +30,13 @@ const WCHAR stopWaitingQuestion[] =
     L"ready.";
 const WCHAR stopWaitingLine[] =
     L"\nWaiting for the printer to take the firmware from the print queue. Press Esc to stop waiting.";
+// A copy to a queue that prints directly to a slow printer can take longer
+// than a minute while it moves: all that is known is that it has not ended.
 const WCHAR stopCopyQuestion[] =
-    L"The printer has not taken the firmware for a minute.\n"
+    L"The copy to the printer has not finished for a minute.\n"
     L"Stop the upgrade? The printer may then have received part of a firmware file.";
-const WCHAR stopCopyLine[] = L"\nThe printer has not taken the firmware for a minute. Press Esc to stop the upgrade.";
+const WCHAR stopCopyLine[] =
+    L"\nThe copy to the printer has not finished for a minute. Press Esc to stop the upgrade.";
 
 // The progress bar keeps its default range of 0 to 100, one step per tick.
 const UINT rebootWaitFullPosition = 100;
@@ -71,7 +77,8 @@ void onRebootWaitTick()
         SendMessageW(bar, PBM_SETPOS, position + 1, 0);
         return;
     }
-    // Stops the timer, and enables Ok with the focus on it: Enter now means Ok.
+    // Enables Ok with the focus on it: Enter now means Ok.
+    KillTimer(upgradeState.mainDialog, IDT_REBOOT_WAIT);
     enterPhase(PhaseRebootReady);
     ShowWindow(bar, SW_HIDE);
     SetWindowTextW(upgradeState.statusText, rebootInstructionsText);
@@ -89,35 +96,39 @@ void offerToStop(RunPhase stalled, const WCHAR *line)
     enterPhase(stalled);
 }
 
+// The stalled copy has ended after all: the next copy, the reboot wait and
+// the final text show their own texts, and Escape means what their phase
+// says.
+void withdrawStopOffer(const WCHAR *line)
+{
+    WCHAR text[confirmationCapacity] = L"";
+    const int length = GetWindowTextW(upgradeState.statusText, text, ARRAYSIZE(text));
+    const size_t lineLength = wcslen(line);
+    if (length >= 0 && static_cast<size_t>(length) >= lineLength && wcscmp(text + length - lineLength, line) == 0) {
+        text[length - lineLength] = L'\0';
+        SetWindowTextW(upgradeState.statusText, text);
+    }
+    enterPhase(PhaseCopying);
+}
+
 // Escape or the close box once the tool has offered to stop. No goes back to
 // the wait; yes stops it, and the wait's caller ends the run. The session
 // may have ended while the box was open.
-void askToStop(HWND window, const WCHAR *question, UINT defaultButton)
+void askToStop(HWND window, const WCHAR *question)
 {
     const RunPhase stalled = upgradeState.phase;
     enterPhase(PhaseAskingToStop);
-    int answer = askUser(window, question, L"Confirmation", MB_YESNO | MB_ICONQUESTION | defaultButton);
+    int answer = askUser(window, question, L"Confirmation", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     if (upgradeState.phase != PhaseAskingToStop)
         return;
     enterPhase(answer == IDYES ? PhaseStopping : stalled);
-}
-
-// The session ends anyway (the user forced it): Windows ends the process
-// once this returns, so sharing the tool added is put back now, without
-// waiting for the jobs, which stay in the spooler. A stage or wait that runs
-// beneath this sees the run end and stops without a further copy or box.
-void endAtOnce(HWND window)
-{
-    if (restoreDue())
-        restoreSharingAtOnce();
-    endTool(window);
 }
 
 void act(HWND window, RunMessage message)
 {
     switch (actionFor(upgradeState.phase, message)) {
     case CloseTool:
-        closeTool(window);
+        endRun(window, EndClosed);
         break;
     case SendSecondStage:
         sendSecondStage(window);
@@ -131,15 +142,20 @@ void act(HWND window, RunMessage message)
     case OfferStopCopy:
         offerToStop(PhaseCopyStalled, stopCopyLine);
         break;
+    case WithdrawStopCopy:
+        withdrawStopOffer(stopCopyLine);
+        break;
     case OfferStopWaiting:
         offerToStop(PhaseDrainStalled, stopWaitingLine);
         break;
     case AskStopCopy:
-        // A stop cuts a file short: No is the default.
-        askToStop(window, stopCopyQuestion, MB_DEFBUTTON2);
+        // A stop cuts a file short, and a stop of the wait unshares the
+        // queue while the printer may still be taking the firmware from it:
+        // No is the default of both.
+        askToStop(window, stopCopyQuestion);
         break;
     case AskStopWaiting:
-        askToStop(window, stopWaitingQuestion, MB_DEFBUTTON1);
+        askToStop(window, stopWaitingQuestion);
         break;
     case AllowShutdown:
     case RefuseShutdown:
@@ -149,7 +165,10 @@ void act(HWND window, RunMessage message)
         SetWindowLongPtrW(window, DWLP_MSGRESULT, actionFor(upgradeState.phase, message) == AllowShutdown);
         break;
     case EndAtOnce:
-        endAtOnce(window);
+        // Windows ends the process once this returns. A stage or wait that
+        // runs beneath sees the run end and stops without a further copy or
+        // box.
+        endRun(window, EndSessionEnding);
         break;
     case Ignore:
         break;
@@ -157,19 +176,12 @@ void act(HWND window, RunMessage message)
 }
 
 // The run cannot go on after a C++ failure (a container that could not
-// grow, for example): say so, put back the sharing the tool added, and end.
-// The sharing goes back at once, without waiting for the jobs: a restore may
-// be what failed, or may be waiting beneath this, and then it sees the run
-// end and stops.
+// grow, for example). Everything goes back at once, before the box: a
+// restore may be what failed, or may be waiting beneath this, and a session
+// that ends while the box is open must find the queue unshared already.
 void onUnexpectedFailure(HWND window)
 {
-    enterPhase(PhaseClosing);
-    askUser(nullptr, L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may not have been "
-                     L"updated completely.",
-            L"Firmware Upgrade Error", MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
-    if (restoreDue())
-        restoreSharingAtOnce();
-    DestroyWindow(window);
+    endRun(window, EndFailure);
 }
 
 INT_PTR handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
@@ -219,6 +231,10 @@ INT_PTR handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     default:
         if (message == stallMessage) {
             act(window, MessageStall);
+            return TRUE;
+        }
+        if (message == stallOverMessage) {
+            act(window, MessageStallOver);
             return TRUE;
         }
         return FALSE;

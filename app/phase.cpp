@@ -22,15 +22,15 @@ const unsigned allowedNext[phaseCount] = {
     /* Created      */ phases({PhaseStarting}),
     /* Starting     */ phases({PhaseSearching, PhaseRestoring}),
     /* Searching    */ phases({PhaseAsking}),
-    /* Asking       */ phases({PhaseSearching, PhaseCopying, PhaseFinished}),
+    /* Asking       */ phases({PhaseSearching, PhaseCopying, PhaseFinished, PhaseRestoring}),
     /* Copying      */ phases({PhaseCopyStalled, PhaseRebootWait, PhaseRestoring, PhaseFinished}),
-    /* CopyStalled  */ phases({PhaseAskingToStop, PhaseRebootWait, PhaseRestoring, PhaseFinished}),
+    /* CopyStalled  */ phases({PhaseAskingToStop, PhaseCopying, PhaseRebootWait, PhaseRestoring, PhaseFinished}),
     /* RebootWait   */ phases({PhaseRebootReady, PhaseRestoring}),
     /* RebootReady  */ phases({PhaseCopying, PhaseRestoring}),
     /* Restoring    */ phases({PhaseDrainStalled, PhaseFinished}),
     /* DrainStalled */ phases({PhaseAskingToStop, PhaseFinished}),
     /* AskingToStop */ phases({PhaseCopyStalled, PhaseDrainStalled, PhaseStopping}),
-    /* Stopping     */ 0,
+    /* Stopping     */ 0,  // the end of the run follows (app/ending.h)
     /* Finished     */ phases({PhaseRestoring}),
     /* Closing      */ 0,
 };
@@ -80,10 +80,6 @@ bool enterPhase(RunPhase next)
     upgradeState.phase = next;
 
     HWND dialog = upgradeState.mainDialog;
-    // The reboot wait's ticks must not bring up the reboot instructions once
-    // the wait has been left, whichever way.
-    if (previous == PhaseRebootWait)
-        KillTimer(dialog, IDT_REBOOT_WAIT);
     enableOk(dialog, okActs(next));
     if (firmwareInFlight(next) && !firmwareInFlight(previous))
         beginFirmwareInFlight(dialog);

@@ -29,52 +29,80 @@ enum RunPhase {
 };
 
 // The messages whose meaning depends on the phase. Leave is Escape (IDCANCEL)
-// and the close box or Alt+F4 (WM_CLOSE). Stall is stallMessage (app/wait.h).
+// and the close box or Alt+F4 (WM_CLOSE). Stall and StallOver are
+// stallMessage and stallOverMessage (app/wait.h).
 enum RunMessage {
     MessageOk,
     MessageLeave,
     MessageStart,
     MessageTick,
     MessageStall,
+    MessageStallOver,
     MessageQueryEndSession,
     MessageEndSession,
     messageCount
 };
 
+// Which way the run ends is all the table says about ending: app/ending.h
+// gives back what the run took, the same way for every end.
 enum RunAction {
     Ignore,
-    CloseTool,         // put back the sharing the tool added (waiting for the jobs), then end
+    CloseTool,         // end the run, putting back the sharing once the queue has printed
     SendSecondStage,
     RunSequence,
     StepRebootWait,
     OfferStopCopy,     // say that Escape stops the upgrade
+    WithdrawStopCopy,  // the stalled copy has ended after all: its line and its offer go
     OfferStopWaiting,  // say that Escape stops waiting for the queue
     AskStopCopy,
     AskStopWaiting,
     AllowShutdown,
     RefuseShutdown,    // firmware is in flight
-    EndAtOnce,         // the session ends: unshare without waiting, end
+    EndAtOnce,         // the session ends: end the run without waiting for anything
 };
 
 // Rows: phases in the order above; columns: messages in the order above.
 // The Ok button is enabled exactly in the phases where Ok does something, and
 // the computer is kept awake and shutdowns refused where they are refused.
 constexpr RunAction phaseActions[phaseCount][messageCount] = {
-    //                Ok               Leave           Start        Tick            Stall             QueryEnd        EndSession
-    /* Created     */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           AllowShutdown,  Ignore},
-    /* Starting    */ {CloseTool,       CloseTool,      RunSequence, Ignore,         Ignore,           AllowShutdown,  Ignore},
-    /* Searching   */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           AllowShutdown,  Ignore},
-    /* Asking      */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           AllowShutdown,  Ignore},
-    /* Copying     */ {Ignore,          Ignore,         Ignore,      Ignore,         OfferStopCopy,    RefuseShutdown, EndAtOnce},
-    /* CopyStalled */ {Ignore,          AskStopCopy,    Ignore,      Ignore,         Ignore,           RefuseShutdown, EndAtOnce},
-    /* RebootWait  */ {Ignore,          CloseTool,      Ignore,      StepRebootWait, Ignore,           RefuseShutdown, EndAtOnce},
-    /* RebootReady */ {SendSecondStage, CloseTool,      Ignore,      Ignore,         Ignore,           RefuseShutdown, EndAtOnce},
-    /* Restoring   */ {Ignore,          Ignore,         Ignore,      Ignore,         OfferStopWaiting, RefuseShutdown, EndAtOnce},
-    /* DrainStalled*/ {Ignore,          AskStopWaiting, Ignore,      Ignore,         Ignore,           RefuseShutdown, EndAtOnce},
-    /* AskingToStop*/ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           RefuseShutdown, EndAtOnce},
-    /* Stopping    */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           RefuseShutdown, EndAtOnce},
-    /* Finished    */ {CloseTool,       CloseTool,      Ignore,      Ignore,         Ignore,           AllowShutdown,  EndAtOnce},
-    /* Closing     */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           AllowShutdown,  Ignore},
+    //                Ok               Leave           Start        Tick            Stall             StallOver         QueryEnd        EndSession
+    /* Created     */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           Ignore,           AllowShutdown,  Ignore},
+    /* Starting    */ {CloseTool,       CloseTool,      RunSequence, Ignore,         Ignore,           Ignore,           AllowShutdown,  Ignore},
+    /* Searching   */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           Ignore,           AllowShutdown,  Ignore},
+    /* Asking      */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           Ignore,           AllowShutdown,  Ignore},
+    /* Copying     */ {Ignore,          Ignore,         Ignore,      Ignore,         OfferStopCopy,    Ignore,           RefuseShutdown, EndAtOnce},
+    /* CopyStalled */ {Ignore,          AskStopCopy,    Ignore,      Ignore,         Ignore,           WithdrawStopCopy, RefuseShutdown, EndAtOnce},
+    /* RebootWait  */ {Ignore,          CloseTool,      Ignore,      StepRebootWait, Ignore,           Ignore,           RefuseShutdown, EndAtOnce},
+    /* RebootReady */ {SendSecondStage, CloseTool,      Ignore,      Ignore,         Ignore,           Ignore,           RefuseShutdown, EndAtOnce},
+    /* Restoring   */ {Ignore,          Ignore,         Ignore,      Ignore,         OfferStopWaiting, Ignore,           RefuseShutdown, EndAtOnce},
+    /* DrainStalled*/ {Ignore,          AskStopWaiting, Ignore,      Ignore,         Ignore,           Ignore,           RefuseShutdown, EndAtOnce},
+    /* AskingToStop*/ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           Ignore,           RefuseShutdown, EndAtOnce},
+    /* Stopping    */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           Ignore,           RefuseShutdown, EndAtOnce},
+    /* Finished    */ {CloseTool,       CloseTool,      Ignore,      Ignore,         Ignore,           Ignore,           AllowShutdown,  EndAtOnce},
+    /* Closing     */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           Ignore,           AllowShutdown,  Ignore},
+};
+
+// How each phase is left when the user wants out. In the phases where Ok,
+// Escape and the close box mean nothing, something is in flight that must
+// finish first (the search, a box, a copy, the queue's jobs, a stop) and
+// moves the run on by itself; in every other phase one of them ends the
+// tool or asks whether to stop.
+enum PhaseExit { ExitByUser, ExitByWork };
+constexpr PhaseExit phaseExits[phaseCount] = {
+    /* Created      */ ExitByWork,  // the show that follows starts the run
+    /* Starting     */ ExitByUser,
+    /* Searching    */ ExitByWork,
+    /* Asking       */ ExitByWork,
+    /* Copying      */ ExitByWork,  // a minute without an end makes it CopyStalled
+    /* CopyStalled  */ ExitByUser,
+    /* RebootWait   */ ExitByUser,
+    /* RebootReady  */ ExitByUser,
+    /* Restoring    */ ExitByWork,  // a minute without a job printed makes it DrainStalled
+    /* DrainStalled */ ExitByUser,
+    /* AskingToStop */ ExitByWork,
+    /* Stopping     */ ExitByWork,
+    /* Finished     */ ExitByUser,
+    /* Closing      */ ExitByWork,
 };
 
 inline RunAction actionFor(RunPhase phase, RunMessage message)
@@ -83,9 +111,8 @@ inline RunAction actionFor(RunPhase phase, RunMessage message)
 }
 
 // Moves the run to `next` and does what the change brings with it: the Ok
-// button enabled or disabled (the focus moved off it first), the reboot timer
-// stopped when the reboot wait is left, the computer kept awake and
-// shutdowns held off while firmware is in flight. A change that the run's
+// button enabled or disabled (the focus moved off it first), the computer
+// kept awake and shutdowns held off while firmware is in flight. A change that the run's
 // design does not allow is refused: the phase stays, and
 // upgradeState.refusedPhaseChanges counts it (the tests require none).
 bool enterPhase(RunPhase next);

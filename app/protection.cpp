@@ -11,8 +11,14 @@ const WCHAR toolCaption[] = L"Tarnell Vellumax 350-650 Firmware Upgrade Tool";
 const WCHAR busyReason[] = L"Firmware upgrade in progress";
 const WCHAR shutdownReason[] = L"Firmware upgrade in progress. Do not switch off the computer or the printer.";
 
+const WCHAR otherSessionText[] =
+    L"A firmware upgrade is already running on this computer, in another user's session.\n"
+    L"This one cannot start until it ends.";
+
 // The first tool may still be creating its window when the second starts.
-void bringRunningToolToFront()
+// False when no window of the tool can be found: the tool that holds the
+// lock runs in another user's session, whose windows are not seen here.
+bool bringRunningToolToFront()
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
         HWND tool = FindWindowW(L"#32770", toolCaption);
@@ -22,10 +28,11 @@ void bringRunningToolToFront()
             // A box the tool is showing comes first, or the user would face
             // a window that does not react.
             SetForegroundWindow(GetLastActivePopup(tool));
-            return;
+            return true;
         }
         Sleep(100);
     }
+    return false;
 }
 
 }  // namespace
@@ -45,7 +52,10 @@ bool claimSingleInstance()
         return true;
     if (mutex)
         CloseHandle(mutex);
-    bringRunningToolToFront();
+    // Without a word the user would start the tool again and again. The
+    // caption is not the tool's, which the search above looks for.
+    if (!bringRunningToolToFront())
+        MessageBoxW(nullptr, otherSessionText, L"Information", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
     return false;
 }
 

@@ -2,6 +2,7 @@
 // the printer, find its queue, confirm, send the first stage, report.
 #include "app/sequence.h"
 
+#include "app/ending.h"
 #include "app/chooser.h"
 #include "app/details.h"
 #include "app/phase.h"
@@ -17,10 +18,6 @@
 
 #include <cwchar>
 #include <utility>
-
-const WCHAR firmwareCopiedText[] =
-    L"Firmware files have been successfully copied to the printer, please follow steps on printer front panel to "
-    L"complete upgrade.\nClick Ok to finish.";
 
 namespace {
 
@@ -52,15 +49,7 @@ static_assert((ARRAYSIZE(confirmationStart) - 1) + (ARRAYSIZE(confirmationPort) 
                   confirmationCapacity,
               "the confirmation text must always fit");
 
-const WCHAR stoppedText[] =
-    L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file. Switch the "
-    L"printer off and on again, then run the upgrade again.";
-
 const UINT rebootWaitTickMs = 1800;
-
-const WCHAR stillSharedStart[] = L"\nThe printer ";
-const WCHAR stillSharedMiddle[] = L" is still shared as ";
-const WCHAR stillSharedEnd[] = L": the tool could not stop sharing it. Stop sharing it in the printer's properties.";
 
 // The device library's failure, named after the not-detected question: without
 // it a missing or 32-bit/64-bit mismatched library would look like a cable
@@ -114,7 +103,7 @@ bool searchForPrinter(HWND dialog)
         // not leave an invisible process searching for ever.
         bool givenUp = answer != IDOK || !IsWindow(dialog);
         if (givenUp)
-            endTool(dialog);  // nothing has been shared yet
+            endRun(dialog, EndClosed);
         else
             enterPhase(PhaseSearching);
         waitResponsive(nullptr, pauseAfterFailedAttempt);
@@ -153,50 +142,27 @@ void startRebootWait(HWND dialog)
     SetTimer(dialog, IDT_REBOOT_WAIT, rebootWaitTickMs, nullptr);
 }
 
-// The user stopped a copy that did not end: the printer may hold part of a
-// file. A session that ends has been answered already, with no box.
-void endStoppedUpgrade(HWND dialog)
-{
-    if (upgradeState.phase == PhaseStopping) {
-        if (restoreDue())
-            restoreSharingAtOnce();
-        askUser(dialog, stoppedText, L"Firmware Upgrade Error", MB_OK | MB_ICONWARNING);
-    }
-    endTool(dialog);
-}
-
 // What follows a transfer stage: the reboot wait, or the sharing put back
 // and the final text; or, when the stage could not finish, the end.
 void finishStage(HWND dialog, StageOutcome outcome)
 {
     switch (outcome) {
     case StageRefused:
-        endTool(dialog);  // nothing was shared
-        return;
     case StageFailed:
-        closeTool(dialog);
+        endRun(dialog, EndClosed);
         return;
     case StageStopped:
-        endStoppedUpgrade(dialog);
+        // The user stopped the copy, or the session ended (which has ended
+        // the run already).
+        endRun(dialog, EndCopyStopped);
         return;
     case StageSent:
         break;
     }
-    if (upgradeState.firmwareKind == FirmwareDiskStaged && !upgradeState.upgradeFinished) {
+    if (upgradeState.firmwareKind == FirmwareDiskStaged && !upgradeState.upgradeFinished)
         startRebootWait(dialog);
-        return;
-    }
-    if (restoreDue()) {
-        enterPhase(PhaseRestoring);
-        // Stopped: the user chose not to wait for the printer, or the
-        // session ends; the queue has been unshared and the tool ends.
-        if (restoreSharing() == RestoreStopped) {
-            endTool(dialog);
-            return;
-        }
-    }
-    enterPhase(PhaseFinished);
-    showFinalText();
+    else
+        finishRun(dialog);
 }
 
 }  // namespace
@@ -207,7 +173,7 @@ void runUpgradeSequence(HWND dialog)
     if (!searchForPrinter(dialog))
         return;
     if (!choosePrinter(dialog)) {
-        endTool(dialog);  // nothing has been shared yet
+        endRun(dialog, EndClosed);
         return;
     }
 
@@ -215,7 +181,7 @@ void runUpgradeSequence(HWND dialog)
     if (upgradeState.foundQueues.empty()) {
         SetWindowTextW(upgradeState.statusText, noQueueText);
         ask(dialog, noQueueBoxText, L"Error", MB_OK | MB_ICONWARNING);
-        endTool(dialog);  // nothing has been shared yet
+        endRun(dialog, EndClosed);
         return;
     }
 
@@ -231,7 +197,7 @@ void runUpgradeSequence(HWND dialog)
     if (named)
         showUpgradeDetails();
     if (!named || !upgradeCanStart() || !queueAndPowerReady(dialog)) {
-        endTool(dialog);  // nothing has been shared yet
+        endRun(dialog, EndClosed);
         return;
     }
 
@@ -265,34 +231,4 @@ void sendSecondStage(HWND dialog)
     SetWindowTextW(upgradeState.detailText, L"");
     enterPhase(PhaseCopying);
     finishStage(dialog, runSecondStage());
-}
-
-void endTool(HWND dialog)
-{
-    enterPhase(PhaseClosing);
-    DestroyWindow(dialog);
-}
-
-void closeTool(HWND dialog)
-{
-    if (restoreDue()) {
-        enterPhase(PhaseRestoring);
-        // A restore that stopped short (the queue could not be opened or
-        // read) is tried once more before the window goes.
-        if (restoreSharing() == RestoreFailed && restoreDue())
-            restoreSharing();
-    }
-    endTool(dialog);
-}
-
-void showFinalText()
-{
-    WCHAR text[confirmationCapacity];
-    if (!upgradeState.sharingNotPutBack || !copyText(text, firmwareCopiedText) || !appendText(text, stillSharedStart) ||
-        !appendText(text, upgradeState.selectedQueue.printerName) || !appendText(text, stillSharedMiddle) ||
-        !appendText(text, upgradeState.targetShareName) || !appendText(text, stillSharedEnd)) {
-        SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
-        return;
-    }
-    SetWindowTextW(upgradeState.statusText, text);
 }

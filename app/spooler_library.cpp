@@ -1,4 +1,4 @@
-// The five spooler calls the tool makes, defined here and forwarded to
+// The seven spooler calls the tool makes, defined here and forwarded to
 // winspool.drv, loaded from the system folder on the first call: a
 // delay-load by hand, since an import of winspool.drv would be looked for in
 // the tool's folder first (see system_libraries.cpp). winspool.h declares
@@ -17,6 +17,8 @@ struct SpoolerEntries {
     decltype(&GetPrinterW) getPrinter;
     decltype(&SetPrinterW) setPrinter;
     decltype(&ClosePrinter) closePrinter;
+    decltype(&EnumJobsW) enumJobs;
+    decltype(&SetJobW) setJob;
 };
 
 // Resolved once, on the first call, and kept with the library for the life
@@ -43,8 +45,10 @@ const SpoolerEntries *loadSpooler()
             spooler.getPrinter = resolve<decltype(GetPrinterW)>(module, "GetPrinterW");
             spooler.setPrinter = resolve<decltype(SetPrinterW)>(module, "SetPrinterW");
             spooler.closePrinter = resolve<decltype(ClosePrinter)>(module, "ClosePrinter");
+            spooler.enumJobs = resolve<decltype(EnumJobsW)>(module, "EnumJobsW");
+            spooler.setJob = resolve<decltype(SetJobW)>(module, "SetJobW");
             if (!spooler.enumPrinters || !spooler.openPrinter || !spooler.getPrinter || !spooler.setPrinter ||
-                !spooler.closePrinter)
+                !spooler.closePrinter || !spooler.enumJobs || !spooler.setJob)
                 spoolerError = ERROR_PROC_NOT_FOUND;
         }
     }
@@ -86,4 +90,18 @@ extern "C" BOOL WINAPI ClosePrinter(HANDLE printer)
 {
     const SpoolerEntries *entries = loadSpooler();
     return entries ? entries->closePrinter(printer) : FALSE;
+}
+
+extern "C" BOOL WINAPI EnumJobsW(HANDLE printer, DWORD firstJob, DWORD jobCount, DWORD level, LPBYTE buffer,
+                                 DWORD bufferSize, LPDWORD needed, LPDWORD returned)
+{
+    const SpoolerEntries *entries = loadSpooler();
+    return entries ? entries->enumJobs(printer, firstJob, jobCount, level, buffer, bufferSize, needed, returned)
+                   : FALSE;
+}
+
+extern "C" BOOL WINAPI SetJobW(HANDLE printer, DWORD job, DWORD level, LPBYTE info, DWORD command)
+{
+    const SpoolerEntries *entries = loadSpooler();
+    return entries ? entries->setJob(printer, job, level, info, command) : FALSE;
 }

@@ -66,6 +66,16 @@ struct UpgradeState {
     int refusedPhaseChanges = 0;
     // Held while firmware is in flight (app/protection.h).
     HANDLE powerRequest = nullptr;
+    // The copy's interpreter while it runs (owned by runHiddenCommand), so
+    // that an end of the run beneath the copy's wait can end it.
+    HANDLE copyProcess = nullptr;
+    // The queue's jobs as the last copy began; jobsNoted is 0 when they
+    // could not be listed.
+    std::vector<DWORD> jobsBeforeCopy;
+    int jobsNoted = 0;
+    // Nonzero once a copy has been ended before it finished: its job in the
+    // queue holds part of a file and must not reach the printer.
+    int copyCutShort = 0;
 };
 
 extern UpgradeState upgradeState;

@@ -74,6 +74,11 @@ void reportStall()
     SendMessageW(upgradeState.mainDialog, stallMessage, 0, 0);
 }
 
+void reportStallOver()
+{
+    SendMessageW(upgradeState.mainDialog, stallOverMessage, 0, 0);
+}
+
 void discardPendingInput()
 {
     MSG message;

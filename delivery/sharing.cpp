@@ -5,6 +5,7 @@
 
 #include <winspool.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -136,12 +137,9 @@ RestoreOutcome restoreSharing()
     // the printer is still taking the firmware from it.
     DWORD fewestJobs = settings.info()->cJobs;
     int pollsWithoutProgress = 0;
-    bool stopped = false;
     while (settings.info()->cJobs != 0) {
-        if (waitResponsive(nullptr, pollInterval) == WaitStopped) {
-            stopped = true;
-            break;
-        }
+        if (waitResponsive(nullptr, pollInterval) == WaitStopped)
+            return RestoreStopped;
         if (!settings.read())
             return RestoreFailed;
         if (settings.info()->cJobs < fewestJobs) {
@@ -152,14 +150,77 @@ RestoreOutcome restoreSharing()
         }
     }
     unshare(settings);
-    if (upgradeState.sharingNotPutBack)
-        return RestoreFailed;
-    return stopped ? RestoreStopped : RestoreDone;
+    return upgradeState.sharingNotPutBack ? RestoreFailed : RestoreDone;
 }
 
-void restoreSharingAtOnce()
+bool restoreSharingAtOnce()
 {
     QueueSettings settings;
+    upgradeState.sharingNotPutBack = 1;
     if (openQueueSettings(settings))
         unshare(settings);
+    return !upgradeState.sharingNotPutBack;
+}
+
+bool listQueueJobs(std::vector<DWORD> &jobs)
+{
+    jobs.clear();
+    // Listing and deleting one's own jobs needs no more than the right to
+    // print; the copies are the user's own jobs.
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+    HANDLE opened = nullptr;
+    if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &opened, &defaults))
+        return false;
+    PrinterHandle printer(opened);
+    // The queue can gain a job between the probe and the fill: then probe
+    // again, a few times.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD needed = 0, returned = 0;
+        SetLastError(0);
+        if (EnumJobsW(printer.get(), 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned))
+            return true;  // no jobs
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
+            return false;
+        GlobalBuffer buffer(GlobalAlloc(GMEM_ZEROINIT, needed));
+        if (!buffer)
+            return false;
+        if (EnumJobsW(printer.get(), 0, 0xFFFFFFFF, 1, static_cast<BYTE *>(buffer.get()), needed, &needed,
+                      &returned)) {
+            const auto *infos = static_cast<const JOB_INFO_1W *>(buffer.get());
+            for (DWORD i = 0; i < returned; ++i)
+                jobs.push_back(infos[i].JobId);
+            return true;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return false;
+    }
+    return false;
+}
+
+bool deleteJobsAddedSince(const std::vector<DWORD> &before)
+{
+    std::vector<DWORD> now;
+    if (!listQueueJobs(now))
+        return false;
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
+    HANDLE opened = nullptr;
+    bool added = false;
+    for (DWORD job : now)
+        added = added || std::find(before.begin(), before.end(), job) == before.end();
+    if (!added)
+        return true;
+    if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &opened, &defaults))
+        return false;
+    PrinterHandle printer(opened);
+    bool allDeleted = true;
+    for (DWORD job : now) {
+        if (std::find(before.begin(), before.end(), job) != before.end())
+            continue;
+        if (!SetJobW(printer.get(), job, 0, nullptr, JOB_CONTROL_DELETE)) {
+            // A job that has gone by itself meanwhile is not left behind.
+            DWORD error = GetLastError();
+            allDeleted = allDeleted && error == ERROR_INVALID_PARAMETER;
+        }
+    }
+    return allDeleted;
 }

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 // What the selected queue's settings said when they were read, and whether
 // the queue could be opened to change its sharing.
 struct QueueCondition {
@@ -23,17 +25,27 @@ int shareQueue();
 
 enum RestoreOutcome {
     RestoreDone,     // the queue printed its jobs and was unshared
-    RestoreStopped,  // the run began to end during the wait: unshared without waiting for the jobs
+    RestoreStopped,  // the run began to end during the wait: nothing was changed
     RestoreFailed,   // the queue could not be opened, read or written
 };
 
 // Waits until the queue holds no jobs, then clears the shared attribute.
 // Callers test restoreDue() first. upgradeState.sharingNotPutBack is 1
 // afterwards when the queue is still shared. When the jobs have not moved for
-// a minute the wait reports a stall (app/wait.h) and goes on; the jobs that
-// stay when the wait is stopped print when the printer is ready.
+// a minute the wait reports a stall (app/wait.h) and goes on. A wait that
+// is stopped leaves the queue as it is: the end of the run puts the sharing
+// back at once.
 RestoreOutcome restoreSharing();
 
 // Clears the shared attribute without waiting for the jobs, which survive
-// it in the spooler: for a session that is ending and will not wait.
-void restoreSharingAtOnce();
+// it in the spooler and print when the printer is ready. False, with
+// upgradeState.sharingNotPutBack 1, when the queue is still shared.
+bool restoreSharingAtOnce();
+
+// The ids of the jobs in the selected queue; false when they cannot be
+// listed.
+bool listQueueJobs(std::vector<DWORD> &jobs);
+
+// Deletes the jobs of the selected queue that are not in `before`. True
+// when none of them is left (none appeared, or all were deleted).
+bool deleteJobsAddedSince(const std::vector<DWORD> &before);

@@ -235,6 +235,15 @@ struct HandleCloser {
 // How long an ended interpreter may take to go.
 const DWORD endingPatience = 5000;
 
+// The interpreter in flight, known to the run while its wait lasts.
+class CopyInFlight {
+public:
+    explicit CopyInFlight(HANDLE process) { upgradeState.copyProcess = process; }
+    ~CopyInFlight() { stopCopyInFlight(); }
+    CopyInFlight(const CopyInFlight &) = delete;
+    CopyInFlight &operator=(const CopyInFlight &) = delete;
+};
+
 }  // namespace
 
 // In sending order; every upgrade ends with the base firmware.
@@ -293,20 +302,25 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
     if (!info.hProcess)
         return {CommandOutcome::Failed, ERROR_INVALID_HANDLE, 0};
     std::unique_ptr<void, HandleCloser> process(info.hProcess);
+    // Declared after the handle, so it goes first: a wait left by an
+    // exception leaves no interpreter running on.
+    CopyInFlight inFlight(process.get());
 
     // A copy can take minutes; the window keeps answering meanwhile.
     WaitOutcome waited = waitResponsive(process.get(), copyPatience);
     if (waited == WaitTimedOut) {
         reportStall();
         waited = waitResponsive(process.get(), INFINITE);
+        if (waited != WaitStopped)
+            reportStallOver();
     }
     if (waited == WaitStopped) {
         // COPY runs inside the interpreter: ending it ends the copy, and
         // nothing of the tool's is left running.
-        TerminateProcess(process.get(), ERROR_CANCELLED);
-        WaitForSingleObject(process.get(), endingPatience);
+        stopCopyInFlight();
         return {CommandOutcome::Stopped, ERROR_CANCELLED, 0};
     }
+    upgradeState.copyProcess = nullptr;
     if (waited != WaitSignalled) {
         DWORD error = GetLastError();
         return {CommandOutcome::Failed, error, 0};
@@ -321,8 +335,34 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
     return {CommandOutcome::Finished, 0, exitCode};
 }
 
+void stopCopyInFlight()
+{
+    HANDLE process = upgradeState.copyProcess;
+    if (!process)
+        return;
+    upgradeState.copyProcess = nullptr;
+    TerminateProcess(process, ERROR_CANCELLED);
+    WaitForSingleObject(process, endingPatience);
+    upgradeState.copyCutShort = 1;
+}
+
+PartialJob removeCutShortJob()
+{
+    if (!upgradeState.copyCutShort)
+        return NoPartialJob;
+    upgradeState.copyCutShort = 0;
+    // Without the jobs from before the copy, the copy's own cannot be told
+    // from the user's other documents, which are not the tool's to delete.
+    if (!upgradeState.jobsNoted || !deleteJobsAddedSince(upgradeState.jobsBeforeCopy))
+        return PartialJobLeft;
+    return PartialJobRemoved;
+}
+
 StageOutcome runCopyCommand(const WCHAR *commandLine)
 {
+    // What the queue holds before the copy, so that a copy cut short can
+    // take back its own job and nothing else.
+    upgradeState.jobsNoted = listQueueJobs(upgradeState.jobsBeforeCopy);
     CommandOutcome outcome = runHiddenCommand(commandLine);
     // Once the run is ending the user has been, or will be, told why; an
     // interpreter that was ended is no copy error.

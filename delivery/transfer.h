@@ -52,9 +52,25 @@ struct CommandOutcome {
 
 // Starts the system folder's cmd.exe hidden with the given parameters, waits
 // for it to end and reads its exit code. Shows nothing. A copy that has not
-// ended after a minute is reported as a stall (app/wait.h); when the run
-// begins to end meanwhile, the interpreter is ended.
+// ended after a minute is reported as a stall (app/wait.h), and its end, if
+// it comes, as the stall's end; when the run begins to end meanwhile, the
+// interpreter is ended (stopCopyInFlight).
 CommandOutcome runHiddenCommand(const WCHAR *commandLine);
+
+// Ends the copy whose interpreter is running, if any, and marks it cut
+// short. Shows nothing.
+void stopCopyInFlight();
+
+enum PartialJob {
+    NoPartialJob,       // no copy was cut short
+    PartialJobRemoved,  // the job of the copy that was cut short is no longer in the queue
+    PartialJobLeft,     // it may still be there: it could not be found or deleted
+};
+
+// After a copy was cut short: deletes the jobs that appeared in the queue
+// since it began, so that the printer never gets a partial file once it is
+// back. Shows nothing.
+PartialJob removeCutShortJob();
 
 // "/C COPY /B <fileName> "\\<computerName>\<shareName>"". False when the
 // share name cannot be handed to the interpreter safely (empty, or holding

@@ -30,6 +30,7 @@ void AppTest::SetUp()
 void AppTest::TearDown()
 {
     EXPECT_EQ(upgradeState.refusedPhaseChanges, 0) << "the run tried a change of phase its design does not allow";
+    EXPECT_FALSE(fakeWorld.endlessWait) << "the run waited for something that never came";
     if (dialog && IsWindow(dialog))
         DestroyWindow(dialog);
     MSG message;
@@ -38,6 +39,16 @@ void AppTest::TearDown()
     disconnectPrinter();
     for (const WCHAR *file : firmwareFiles)
         DeleteFileW(file);
+}
+
+void AppTest::startOver()
+{
+    EXPECT_EQ(upgradeState.refusedPhaseChanges, 0) << "the run tried a change of phase its design does not allow";
+    EXPECT_FALSE(fakeWorld.endlessWait) << "the run waited for something that never came";
+    if (dialog && IsWindow(dialog))
+        DestroyWindow(dialog);
+    resetFakeWorld();
+    upgradeState = UpgradeState{};
 }
 
 HWND AppTest::createDialog()

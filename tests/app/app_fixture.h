@@ -16,6 +16,11 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
+    // A fresh world and upgrade state for the next case of a table, after
+    // checking that the case before made no change of phase its design does
+    // not allow (TearDown checks the last).
+    void startOver();
+
     // The main dialog as the entry creates it: not shown yet.
     HWND createDialog();
     HWND control(int id) const { return GetDlgItem(dialog, id); }

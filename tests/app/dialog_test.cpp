@@ -1,5 +1,6 @@
 // The main dialog's resources and its handling of each message.
 #include "app/dialog.h"
+#include "app/ending.h"
 #include "app/phase.h"
 #include "app/wait.h"
 #include "app/protection.h"
@@ -199,8 +200,7 @@ TEST_F(AppTest, EscapeAndCloseUnshareAQueueTheToolSharedBeforeTheWindowGoes)
     } cases[] = {{WM_COMMAND, IDCANCEL, false}, {WM_COMMAND, IDCANCEL, true}, {WM_CLOSE, 0, false}, {WM_CLOSE, 0, true}};
     for (const Case &c : cases) {
         SCOPED_TRACE(testing::Message() << "message " << c.message << ", tool shared " << c.toolShared);
-        resetFakeWorld();
-        upgradeState = UpgradeState{};
+        startOver();
         ASSERT_NE(createDialog(), nullptr);
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
         fakeWorld.queues[0].jobCounts = {1, 0};
@@ -231,6 +231,11 @@ TEST_F(AppTest, EscapeTriesARestoreThatStoppedShortOnceMore)
     EXPECT_EQ(fakeWorld.openedNames.size(), 2u);
     EXPECT_EQ(upgradeState.sharedByTool, 1);
     EXPECT_FALSE(IsWindow(dialog));
+    // The final text can no longer say it: the last box does.
+    ASSERT_EQ(fakeWorld.boxes.size(), 1u);
+    EXPECT_EQ(fakeWorld.boxes[0].text, L"The printer Vellumax 350 is still shared as VX350: the tool could not stop "
+                                       L"sharing it. Stop sharing it in the printer's properties.");
+    EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
 }
 
 // A failure deep inside a copy (here an allocation) ends the run through
@@ -241,11 +246,25 @@ TEST_F(AppTest, AnExceptionInsideARunEndsItWithABoxAndUnshares)
     provideFirmwareFiles();
     ASSERT_NE(createDialog(), nullptr);
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+    fakeWorld.queues[0].jobIds = {5};
     fakeWorld.processScripts = {ProcessScript{}};
-    fakeWorld.processScripts[0].onRun = [] { throw std::bad_alloc(); };
+    fakeWorld.processScripts[0].onRun = [] {
+        fakeWorld.queues[0].jobIds.push_back(6);
+        throw std::bad_alloc();
+    };
     upgradeState.phase = PhaseStarting;
+    // A log-off while the box is open ends the process when the box's loop
+    // hands it WM_ENDSESSION: the queue must be unshared by then.
+    bool sharedDuringBox = true;
+    fakeWorld.onBox = [&](const ShownBox &) {
+        sharedDuringBox = fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED;
+        return IDOK;
+    };
 
     EXPECT_EQ(mainDialogProc(dialog, WM_APP, 0, 0), TRUE);
+    EXPECT_FALSE(sharedDuringBox);
+    EXPECT_EQ(fakeWorld.terminatedProcesses, 1) << "the copy left running";
+    EXPECT_EQ(fakeWorld.deletedJobs, std::vector<DWORD>{6}) << "the cut-short copy's job left in the queue";
     ASSERT_EQ(fakeWorld.boxes.size(), 2u);
     EXPECT_EQ(fakeWorld.boxes[1].caption, L"Firmware Upgrade Error");
     EXPECT_EQ(fakeWorld.boxes[1].text, L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may "
@@ -276,26 +295,27 @@ TEST_F(AppTest, OtherCommandsChangeNothing)
 TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
 {
     const RunAction o = Ignore, C = CloseTool, S2 = SendSecondStage, R = RunSequence, T = StepRebootWait,
-                    OC = OfferStopCopy, OW = OfferStopWaiting, AC = AskStopCopy, AW = AskStopWaiting,
-                    y = AllowShutdown, n = RefuseShutdown, E = EndAtOnce;
+                    OC = OfferStopCopy, WC = WithdrawStopCopy, OW = OfferStopWaiting, AC = AskStopCopy,
+                    AW = AskStopWaiting, y = AllowShutdown, n = RefuseShutdown, E = EndAtOnce;
     const RunAction expected[phaseCount][messageCount] = {
-        //           Ok  Leave Start Tick Stall Query End
-        /* Created     */ {o, o, o, o, o, y, o},
-        /* Starting    */ {C, C, R, o, o, y, o},
-        /* Searching   */ {o, o, o, o, o, y, o},
-        /* Asking      */ {o, o, o, o, o, y, o},
-        /* Copying     */ {o, o, o, o, OC, n, E},
-        /* CopyStalled */ {o, AC, o, o, o, n, E},
-        /* RebootWait  */ {o, C, o, T, o, n, E},
-        /* RebootReady */ {S2, C, o, o, o, n, E},
-        /* Restoring   */ {o, o, o, o, OW, n, E},
-        /* DrainStalled*/ {o, AW, o, o, o, n, E},
-        /* AskingToStop*/ {o, o, o, o, o, n, E},
-        /* Stopping    */ {o, o, o, o, o, n, E},
-        /* Finished    */ {C, C, o, o, o, y, E},
-        /* Closing     */ {o, o, o, o, o, y, o},
+        //           Ok  Leave Start Tick Stall Over Query End
+        /* Created     */ {o, o, o, o, o, o, y, o},
+        /* Starting    */ {C, C, R, o, o, o, y, o},
+        /* Searching   */ {o, o, o, o, o, o, y, o},
+        /* Asking      */ {o, o, o, o, o, o, y, o},
+        /* Copying     */ {o, o, o, o, OC, o, n, E},
+        /* CopyStalled */ {o, AC, o, o, o, WC, n, E},
+        /* RebootWait  */ {o, C, o, T, o, o, n, E},
+        /* RebootReady */ {S2, C, o, o, o, o, n, E},
+        /* Restoring   */ {o, o, o, o, OW, o, n, E},
+        /* DrainStalled*/ {o, AW, o, o, o, o, n, E},
+        /* AskingToStop*/ {o, o, o, o, o, o, n, E},
+        /* Stopping    */ {o, o, o, o, o, o, n, E},
+        /* Finished    */ {C, C, o, o, o, o, y, E},
+        /* Closing     */ {o, o, o, o, o, o, y, o},
     };
-    const WCHAR status[] = L"Status";
+    const std::wstring stallLine = L"\nThe copy to the printer has not finished for a minute. Press Esc to stop "
+                                   L"the upgrade.";
     for (int phase = 0; phase < phaseCount; ++phase) {
         for (int column = 0; column < messageCount; ++column) {
             // Leave is both Escape and the close box.
@@ -304,8 +324,7 @@ TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
                     continue;
                 SCOPED_TRACE(testing::Message() << "phase " << phase << ", message " << column
                                                 << (leave == WM_CLOSE ? " (close box)" : ""));
-                resetFakeWorld();
-                upgradeState = UpgradeState{};
+                startOver();
                 disconnectPrinter();
                 ASSERT_NE(createDialog(), nullptr);
                 fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
@@ -313,9 +332,20 @@ TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
                 sharedByTheTool();
                 upgradeState.firmwareKind = FirmwareDiskStaged;
                 upgradeState.phase = static_cast<RunPhase>(phase);
-                SetWindowTextW(control(IDC_STATUS_TEXT), status);
+                // The stall's end finds the line its stall added.
+                const std::wstring status = column == MessageStallOver ? L"Status" + stallLine : L"Status";
+                SetWindowTextW(control(IDC_STATUS_TEXT), status.c_str());
                 fakeWorld.boxAnswers = {IDNO, IDCANCEL};
                 SetWindowLongPtrW(dialog, DWLP_MSGRESULT, 7);
+                // The reboot wait's timer runs; any way out stops it before
+                // waiting for the queue.
+                if (phase == PhaseRebootWait)
+                    SetTimer(dialog, IDT_REBOOT_WAIT, 1800, nullptr);
+                bool timerRunningAtFirstSleep = false;
+                fakeWorld.onSleep = [&](DWORD) {
+                    if (fakeWorld.sleeps.size() == 1)
+                        timerRunningAtFirstSleep = KillTimer(dialog, IDT_REBOOT_WAIT);
+                };
 
                 LRESULT result = 0;
                 switch (column) {
@@ -324,6 +354,7 @@ TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
                 case MessageStart: result = SendMessageW(dialog, WM_APP, 0, 0); break;
                 case MessageTick: result = SendMessageW(dialog, WM_TIMER, IDT_REBOOT_WAIT, 0); break;
                 case MessageStall: result = SendMessageW(dialog, stallMessage, 0, 0); break;
+                case MessageStallOver: result = SendMessageW(dialog, stallOverMessage, 0, 0); break;
                 case MessageQueryEndSession: result = SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0); break;
                 case MessageEndSession: result = SendMessageW(dialog, WM_ENDSESSION, TRUE, 0); break;
                 }
@@ -341,13 +372,22 @@ TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
                     seen = SendSecondStage;
                 else if (SendMessageW(control(IDC_PROGRESS), PBM_GETPOS, 0, 0) == 1)
                     seen = StepRebootWait;
-                else if (shown.find(L"Press Esc to stop the upgrade") != std::wstring::npos)
+                else if (column != MessageStallOver && shown == L"Status" + stallLine)
                     seen = OfferStopCopy;
                 else if (shown.find(L"Press Esc to stop waiting") != std::wstring::npos)
                     seen = OfferStopWaiting;
+                else if (column == MessageStallOver && shown == L"Status" && upgradeState.phase == PhaseCopying)
+                    seen = WithdrawStopCopy;
                 else if (fakeWorld.boxes.size() == 1 && fakeWorld.boxes[0].owner == dialog)
-                    seen = (fakeWorld.boxes[0].type & MB_DEFBUTTON2) ? AskStopCopy : AskStopWaiting;
+                    seen = fakeWorld.boxes[0].text.find(L"Stop the upgrade?") != std::wstring::npos ? AskStopCopy
+                                                                                                    : AskStopWaiting;
                 EXPECT_EQ(seen, expected[phase][column]);
+                if (seen == AskStopCopy || seen == AskStopWaiting) {
+                    EXPECT_TRUE(fakeWorld.boxes[0].type & MB_DEFBUTTON2) << "Enter would stop unread";
+                }
+                if (phase == PhaseRebootWait && seen == CloseTool) {
+                    EXPECT_FALSE(timerRunningAtFirstSleep) << "the reboot wait went on while the queue printed";
+                }
                 if (seen == Ignore && column != MessageQueryEndSession) {
                     EXPECT_TRUE(IsWindow(dialog));
                     EXPECT_EQ(shown, status);
@@ -430,13 +470,27 @@ TEST_F(AppTest, WithoutAPowerRequestTheSystemIsKeptAwakeByTheExecutionState)
 }
 
 // A printer that is off never takes its jobs: after a minute without a job
-// leaving, Escape asks whether to stop waiting; only a yes stops.
+// leaving, Escape asks whether to stop waiting; only a yes stops, and No is
+// the default. The wait comes after the last copy, or after Escape once the
+// run is over; either way a stop ends the tool, and an unshare refused then
+// is said in a box instead of leaving a window that cannot be closed.
 TEST_F(AppTest, AQueueThatDoesNotDrainCanBeLeftAfterAMinute)
 {
-    for (int answer : {IDNO, IDYES}) {
-        SCOPED_TRACE(answer == IDYES ? "stop" : "go on");
-        resetFakeWorld();
-        upgradeState = UpgradeState{};
+    struct Case {
+        const char *name;
+        int answer;
+        bool afterTheLastCopy;
+        bool unshareRefused;
+    } cases[] = {
+        {"go on", IDNO, false, false},
+        {"stop", IDYES, false, false},
+        {"stop after the last copy", IDYES, true, false},
+        {"stop, unshare refused", IDYES, false, true},
+        {"stop after the last copy, unshare refused", IDYES, true, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        startOver();
         ASSERT_NE(createDialog(), nullptr);
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
         // Three jobs, one printed at once, then none for much longer than a
@@ -445,9 +499,12 @@ TEST_F(AppTest, AQueueThatDoesNotDrainCanBeLeftAfterAMinute)
         fakeWorld.queues[0].jobCounts[0] = 3;
         fakeWorld.queues[0].jobCounts.push_back(0);
         sharedByTheTool();
-        upgradeState.phase = PhaseFinished;
+        upgradeState.phase = c.afterTheLastCopy ? PhaseCopying : PhaseFinished;
+        if (c.afterTheLastCopy)
+            beginFirmwareInFlight(dialog);
         SetWindowTextW(control(IDC_STATUS_TEXT), L"Copying");
-        fakeWorld.boxAnswers = {answer};
+        fakeWorld.boxAnswers = {c.answer};
+        fakeWorld.setFails = c.unshareRefused;
         std::wstring statusAtOffer;
         fakeWorld.onSleep = [&](DWORD) {
             size_t polls = fakeWorld.sleeps.size();
@@ -459,15 +516,27 @@ TEST_F(AppTest, AQueueThatDoesNotDrainCanBeLeftAfterAMinute)
                 statusAtOffer = text(IDC_STATUS_TEXT);
         };
 
-        SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+        if (c.afterTheLastCopy)
+            finishRun(dialog);
+        else
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
         EXPECT_EQ(statusAtOffer, L"Copying\nWaiting for the printer to take the firmware from the print queue. "
                                  L"Press Esc to stop waiting.");
-        ASSERT_EQ(fakeWorld.boxes.size(), 1u) << "asked once, at the Escape after the offer";
+        ASSERT_GE(fakeWorld.boxes.size(), 1u);
         EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
-        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_YESNO | MB_ICONQUESTION));
-        EXPECT_EQ(fakeWorld.sleeps.size(), answer == IDYES ? 62u : 200u);
-        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
+        EXPECT_EQ(fakeWorld.sleeps.size(), c.answer == IDYES ? 62u : 200u);
+        EXPECT_EQ(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED, c.unshareRefused ? 8u : 0u);
+        if (c.unshareRefused) {
+            ASSERT_EQ(fakeWorld.boxes.size(), 2u);
+            EXPECT_EQ(fakeWorld.boxes[1].text, L"The printer Vellumax 350 is still shared as VX350: the tool could "
+                                               L"not stop sharing it. Stop sharing it in the printer's properties.");
+        } else {
+            EXPECT_EQ(fakeWorld.boxes.size(), 1u) << "asked once, at the Escape after the offer";
+        }
         EXPECT_FALSE(IsWindow(dialog));
+        EXPECT_EQ(fakeWorld.livePowerRequests, 0) << "the computer kept awake after the end";
+        takeQuit();
     }
 }
 
@@ -482,6 +551,73 @@ TEST_F(AppTest, ASecondToolBringsTheFirstBackInsteadOfStarting)
     EXPECT_TRUE(claimSingleInstance()) << "the first tool of this prefix";
     EXPECT_FALSE(claimSingleInstance());
     EXPECT_FALSE(IsIconic(dialog));
+    EXPECT_TRUE(fakeWorld.boxes.empty());
+
+    // The lock held, no window to be found: another user's session.
+    DestroyWindow(dialog);
+    EXPECT_FALSE(claimSingleInstance());
+    ASSERT_EQ(fakeWorld.boxes.size(), 1u);
+    EXPECT_EQ(fakeWorld.boxes[0].text, L"A firmware upgrade is already running on this computer, in another user's "
+                                       L"session.\nThis one cannot start until it ends.");
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND));
+}
+
+// The design's refusal of a change it does not allow is what the fixture
+// counts: it must be seen to work, or a table that strands a run would pass.
+TEST_F(AppTest, APhaseChangeTheDesignDoesNotAllowIsRefusedAndCounted)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    const RunPhase refused[][2] = {
+        {PhaseStopping, PhaseFinished}, {PhaseCreated, PhaseCopying}, {PhaseFinished, PhaseCopying}};
+    for (const auto &change : refused) {
+        SCOPED_TRACE(testing::Message() << change[0] << " to " << change[1]);
+        upgradeState.phase = change[0];
+        upgradeState.refusedPhaseChanges = 0;
+        EXPECT_FALSE(enterPhase(change[1]));
+        EXPECT_EQ(upgradeState.phase, change[0]);
+        EXPECT_EQ(upgradeState.refusedPhaseChanges, 1);
+        EXPECT_TRUE(fakeWorld.events.empty()) << "a refused change kept the computer awake";
+    }
+    upgradeState.refusedPhaseChanges = 0;
+}
+
+// No phase leaves the user without a way to close the tool once nothing is
+// in flight: Ok, Escape or the close box ends it (a question to stop
+// answered Yes), or the phase it comes to has something in flight that the
+// table says must finish first. Played on a run whose queue the tool shared,
+// with nothing beneath.
+TEST_F(AppTest, EveryPhaseHasAWayOut)
+{
+    for (int phase = 0; phase < phaseCount; ++phase) {
+        SCOPED_TRACE(testing::Message() << "phase " << phase);
+        bool ended = false;
+        RunPhase reached = static_cast<RunPhase>(phase);
+        for (int way = 0; way < 3; ++way) {
+            startOver();
+            ASSERT_NE(createDialog(), nullptr);
+            fakeWorld.queues = {queue(L"Vellumax 650", L"VX650")};
+            sharedByTheTool();
+            upgradeState.firmwareKind = FirmwareDiskStaged;
+            upgradeState.upgradeFinished = 1;
+            upgradeState.phase = static_cast<RunPhase>(phase);
+            fakeWorld.boxAnswers = {IDYES};
+            if (way == 2)
+                SendMessageW(dialog, WM_CLOSE, 0, 0);
+            else
+                SendMessageW(dialog, WM_COMMAND, way == 0 ? IDOK : IDCANCEL, 0);
+            if (!IsWindow(dialog)) {
+                ended = true;
+                EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+            } else if (upgradeState.phase != phase) {
+                reached = upgradeState.phase;
+            }
+            takeQuit();
+        }
+        if (ended)
+            EXPECT_EQ(phaseExits[phase], ExitByUser) << "the table says something must finish first";
+        else
+            EXPECT_EQ(phaseExits[reached], ExitByWork) << "nothing ends the tool and nothing in flight is to";
+    }
 }
 
 }  // namespace

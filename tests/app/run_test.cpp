@@ -80,8 +80,7 @@ TEST_F(AppTest, EveryWayOutEndsTheToolWithExitCodeZero)
     };
     for (const WayOut &way : waysOut) {
         SCOPED_TRACE(way.name);
-        resetFakeWorld();
-        upgradeState = UpgradeState{};
+        startOver();
         disconnectPrinter();
         provideFirmwareFiles();
         way.world();

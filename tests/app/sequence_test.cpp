@@ -1,6 +1,7 @@
 // One upgrade run, from the search to the final text, on the real dialog.
 #include "app/resources/resource.h"
 #include "app/sequence.h"
+#include "app/ending.h"
 #include "app/dialog.h"
 #include "tests/app/app_fixture.h"
 #include "tests/doubles/fresh_run.h"
@@ -526,8 +527,7 @@ TEST_F(Sequence, WhatWouldKeepTheFirmwareFromThePrinterIsToldBeforeTheConfirmati
     for (const Case &c : cases) {
         for (int answer : c.says == Question ? std::vector<int>{IDOK, IDCANCEL} : std::vector<int>{IDOK}) {
             SCOPED_TRACE(testing::Message() << c.why << (answer == IDOK ? ", Ok" : ", Cancel"));
-            resetFakeWorld();
-            upgradeState = UpgradeState{};
+            startOver();
             upgradeState.phase = PhaseStarting;
             statusAtBoxes.clear();
             ASSERT_NE(createDialog(), nullptr);
@@ -578,53 +578,128 @@ TEST_F(Sequence, NothingIsSentWithoutAClearOk)
 }
 
 // A printer that stops taking data leaves its copy hanging. After a minute
-// Escape offers to stop; yes ends the interpreter, unshares without waiting
-// and says what to do, no lets the copy go on.
+// Escape offers to stop; yes ends the interpreter, takes the copy's partial
+// job out of the queue (the user's own job stays), unshares without waiting
+// and says what to do; no lets the copy go on.
 TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
 {
-    const std::wstring stalled = std::wstring(copying) +
-                                 L"\nThe printer has not taken the firmware for a minute. Press Esc to stop the upgrade.";
-    for (int answer : {IDYES, IDNO}) {
-        SCOPED_TRACE(answer == IDYES ? "stop" : "go on");
+    const std::wstring stalled = std::wstring(copying) + L"\nThe copy to the printer has not finished for a minute. "
+                                                         L"Press Esc to stop the upgrade.";
+    const std::wstring stoppedStart =
+        L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file.";
+    const std::wstring stoppedEnd = L" Switch the printer off and on again, then run the upgrade again.";
+    const std::wstring removed = L" No part of the file is left in the print queue.";
+    struct Case {
+        const char *name;
+        int answer;
+        bool deletionRefused;
+        bool unshareRefused;
+        std::wstring stoppedText;
+    } cases[] = {
+        {"stop", IDYES, false, false, stoppedStart + removed + stoppedEnd},
+        {"stop, the job cannot be deleted", IDYES, true, false,
+         stoppedStart + L"\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the "
+                        L"queue's window before you switch the printer off and on." + stoppedEnd},
+        {"stop, the unshare refused", IDYES, false, true,
+         stoppedStart + removed + stoppedEnd + L"\nThe printer Vellumax 350 is still shared as VX350: the tool could "
+                                               L"not stop sharing it. Stop sharing it in the printer's properties."},
+        {"go on", IDNO, false, false, L""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
         AppTest::SetUp();
         provideFirmwareFiles();
         ASSERT_NE(createDialog(), nullptr);
         upgradeState.phase = PhaseStarting;
         connectPrinter();
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+        // A job of the user's own before the copy; the copy's job appears.
+        fakeWorld.queues[0].jobIds = {7};
+        fakeWorld.setJobFails = c.deletionRefused;
+        // After a stop the queue keeps a job that does not print: the
+        // sharing must go back without waiting for it.
+        if (c.answer == IDYES)
+            fakeWorld.queues[0].jobCounts = {0, 1};
         fakeWorld.processScripts = {ProcessScript{}};
         fakeWorld.processScripts[0].runsFor = 600000;
         // Escape during the first minute means nothing; after it, it asks.
-        fakeWorld.processScripts[0].onRun = [&] { PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0); };
+        fakeWorld.processScripts[0].onRun = [&] {
+            fakeWorld.queues[0].jobIds.push_back(8);
+            fakeWorld.setFails = c.unshareRefused;
+            PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        };
         fakeWorld.onSleep = [&](DWORD milliseconds) {
             if (milliseconds == 60000)
                 PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
         };
         statusAtBoxes.clear();
-        answerBoxes({IDOK, answer});
+        answerBoxes({IDOK, c.answer});
 
         runUpgradeSequence(dialog);
         ASSERT_GE(fakeWorld.boxes.size(), 2u);
-        EXPECT_EQ(fakeWorld.boxes[1].text, L"The printer has not taken the firmware for a minute.\nStop the upgrade? "
-                                           L"The printer may then have received part of a firmware file.");
+        EXPECT_EQ(fakeWorld.boxes[1].text, L"The copy to the printer has not finished for a minute.\nStop the "
+                                           L"upgrade? The printer may then have received part of a firmware file.");
         EXPECT_EQ(fakeWorld.boxes[1].type, UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
         EXPECT_EQ(fakeWorld.boxes[1].owner, dialog);
         EXPECT_EQ(statusAtBoxes[1], stalled);
-        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
-        if (answer == IDYES) {
+        EXPECT_EQ(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED, c.unshareRefused ? 8u : 0u);
+        if (c.answer == IDYES) {
+            EXPECT_EQ(std::count(fakeWorld.sleeps.begin(), fakeWorld.sleeps.end(), 1000u), 0)
+                << "waited for the queue's jobs after a stop";
             EXPECT_EQ(fakeWorld.terminatedProcesses, 1);
+            EXPECT_EQ(fakeWorld.deletedJobs, c.deletionRefused ? std::vector<DWORD>{} : std::vector<DWORD>{8});
             ASSERT_EQ(fakeWorld.boxes.size(), 3u);
-            EXPECT_EQ(fakeWorld.boxes[2].text,
-                      L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file. "
-                      L"Switch the printer off and on again, then run the upgrade again.");
+            EXPECT_EQ(fakeWorld.boxes[2].text, c.stoppedText);
             EXPECT_EQ(fakeWorld.boxes[2].type, UINT(MB_OK | MB_ICONWARNING));
             EXPECT_FALSE(IsWindow(dialog));
         } else {
             EXPECT_EQ(fakeWorld.terminatedProcesses, 0);
+            EXPECT_TRUE(fakeWorld.deletedJobs.empty());
             EXPECT_EQ(fakeWorld.boxes.size(), 2u);
             EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
         }
         EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
+        AppTest::TearDown();
+    }
+}
+
+// A stall and its offer end with the copy that stalled: a 650's reboot
+// wait shows the disk-file text alone, and Escape there means what the
+// reboot wait says; a plot-language printer's next copy is not offered to
+// be stopped for the stall of the one before.
+TEST_F(Sequence, AStallEndsWithTheCopyThatStalled)
+{
+    const std::wstring diskFile = std::wstring(copying) + L"\nPlease wait while printer is upgrading disk file.";
+    for (bool diskStaged : {true, false}) {
+        SCOPED_TRACE(diskStaged ? "650, then the reboot wait" : "plot language, then the next copy");
+        AppTest::SetUp();
+        provideFirmwareFiles();
+        ASSERT_NE(createDialog(), nullptr);
+        upgradeState.phase = PhaseStarting;
+        connectPrinter(diskStaged ? "Tarnell Vellumax 650PS" : "Tarnell Vellumax 350 plus");
+        fakeWorld.queues = {queue(L"Vellumax", L"VX")};
+        fakeWorld.processScripts = {ProcessScript{}, ProcessScript{}};
+        fakeWorld.processScripts[0].runsFor = 70000;
+        std::wstring statusDuringNextCopy;
+        RunPhase phaseDuringNextCopy = PhaseCreated;
+        fakeWorld.processScripts[1].onRun = [&] {
+            statusDuringNextCopy = text(IDC_STATUS_TEXT);
+            phaseDuringNextCopy = upgradeState.phase;
+        };
+        answerBoxes({IDOK});
+
+        runUpgradeSequence(dialog);
+        EXPECT_EQ(fakeWorld.boxes.size(), 1u) << "only the confirmation";
+        if (diskStaged) {
+            EXPECT_EQ(text(IDC_STATUS_TEXT), diskFile);
+            EXPECT_EQ(upgradeState.phase, PhaseRebootWait);
+            SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+            EXPECT_FALSE(IsWindow(dialog)) << "Escape in the reboot wait asked about a copy that has ended";
+        } else {
+            EXPECT_EQ(statusDuringNextCopy, copying);
+            EXPECT_EQ(phaseDuringNextCopy, PhaseCopying);
+            EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
+        }
         AppTest::TearDown();
     }
 }
@@ -637,10 +712,15 @@ TEST_F(Sequence, ASessionThatEndsDuringACopyUnsharesAtOnceAndSendsNoMore)
     connectPrinter("Tarnell Vellumax 350 plus");
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
     fakeWorld.queues[0].jobCounts = {0, 3};
+    int terminatedWhenHandled = 0;
+    std::vector<DWORD> deletedWhenHandled;
     fakeWorld.processScripts = {ProcessScript{}};
     fakeWorld.processScripts[0].onRun = [&] {
+        fakeWorld.queues[0].jobIds = {4};
         EXPECT_EQ(SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0), FALSE);
         SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
+        terminatedWhenHandled = fakeWorld.terminatedProcesses;
+        deletedWhenHandled = fakeWorld.deletedJobs;
     };
     answerBoxes({IDOK});
 
@@ -651,6 +731,11 @@ TEST_F(Sequence, ASessionThatEndsDuringACopyUnsharesAtOnceAndSendsNoMore)
     EXPECT_EQ(fakeWorld.sleeps, std::vector<DWORD>{5000}) << "no wait for the jobs";
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_EQ(fakeWorld.livePowerRequests, 0);
+    // The copy's interpreter is ended before the handler returns, and its
+    // partial job with it: the printer must not get it after the restart.
+    EXPECT_EQ(terminatedWhenHandled, 1);
+    EXPECT_EQ(deletedWhenHandled, std::vector<DWORD>{4});
+    EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
 }
 
 }  // namespace

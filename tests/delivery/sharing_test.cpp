@@ -157,4 +157,31 @@ TEST_F(QueueSharing, ARefusedUnshareWriteStillEndsTheToolsHoldOnTheQueue)
     expectEverythingReleased();
 }
 
+// A copy cut short takes back its own job and nothing else: the user's
+// other documents in the queue are not the tool's to delete.
+TEST_F(QueueSharing, OnlyTheJobsAddedSinceTheCopyBeganAreDeleted)
+{
+    struct Case {
+        const char *name;
+        std::vector<DWORD> now;
+        std::function<void()> world;
+        bool noneLeft;
+        std::vector<DWORD> deleted;
+    } cases[] = {
+        {"none added", {3, 4}, [] {}, true, {}},
+        {"two added", {3, 9, 4, 10}, [] {}, true, {9, 10}},
+        {"the queue cannot be listed", {3, 9}, [] { fakeWorld.enumJobsFails = true; }, false, {}},
+        {"a deletion refused", {3, 9}, [] { fakeWorld.setJobFails = true; }, false, {}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        reset(OtherAttributes);
+        fakeWorld.queues[0].jobIds = c.now;
+        c.world();
+        EXPECT_EQ(deleteJobsAddedSince({3, 4}), c.noneLeft);
+        EXPECT_EQ(fakeWorld.deletedJobs, c.deleted);
+        expectEverythingReleased();
+    }
+}
+
 }  // namespace

@@ -195,7 +195,7 @@ TEST_F(FirmwareTransfer, EachKindSendsItsFilesInOrderThroughAHiddenInterpreter)
         EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
         EXPECT_TRUE(fakeWorld.boxes.empty());
         // A queue shared before the run is neither shared nor unshared.
-        EXPECT_TRUE(fakeWorld.openedNames.empty());
+        EXPECT_TRUE(fakeWorld.writes.empty());
     }
 }
 

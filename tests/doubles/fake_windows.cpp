@@ -7,6 +7,10 @@
 #include <cstring>
 #include <cwchar>
 #include <set>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <stdexcept>
 
 FakeWorld fakeWorld;
 
@@ -194,6 +198,28 @@ ProcessScript *scriptOf(HANDLE process)
     return &internals().runningScripts[(reinterpret_cast<UINT_PTR>(process) - processHandleBase) / 4];
 }
 
+// Time passes on the doubles' clock; past its limit the test has waited for
+// something that never came.
+void advanceClock(DWORD milliseconds)
+{
+    fakeWorld.clock += milliseconds;
+    if (fakeWorld.clock <= fakeWorld.clockLimit)
+        return;
+    // The throw ends the wait, and the test fails on it or on
+    // fakeWorld.endlessWait; the code's own way out (its failure handling,
+    // which may wait again) gets one more hour. A second endless wait would
+    // keep the suite running until CTest's time-out: the program ends instead.
+    std::fprintf(stderr, "the code under test waited for hours of scripted time: something it waits for never "
+                         "comes%s\n",
+                 fakeWorld.endlessWait ? " (again: ending the test program)" : "");
+    std::fflush(stderr);
+    if (fakeWorld.endlessWait)
+        std::_Exit(3);
+    fakeWorld.endlessWait = true;
+    fakeWorld.clockLimit = fakeWorld.clock + 3600 * 1000;
+    throw std::runtime_error("endless wait");
+}
+
 // The thread's queue holds something this wait wakes for. While it does,
 // the doubles report it, so that the code under test dispatches it as it
 // would on Windows; a bound keeps a message that never goes away from
@@ -219,7 +245,7 @@ DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles,
 
     if (count == 0) {
         // Time passes at once, and only here.
-        fakeWorld.clock += milliseconds;
+        advanceClock(milliseconds);
         fakeWorld.sleeps.push_back(milliseconds);
         note(L"Sleep " + std::to_wstring(milliseconds));
         if (fakeWorld.onSleep)
@@ -249,15 +275,16 @@ DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles,
     }
     if (script->runsFor > 0 && milliseconds != INFINITE && milliseconds < script->runsFor) {
         script->runsFor -= milliseconds;
-        fakeWorld.clock += milliseconds;
+        advanceClock(milliseconds);
         fakeWorld.sleeps.push_back(milliseconds);
         note(L"Sleep " + std::to_wstring(milliseconds) + L" on the process");
         if (fakeWorld.onSleep)
             fakeWorld.onSleep(milliseconds);
         return WAIT_TIMEOUT;
     }
-    fakeWorld.clock += script->runsFor;
+    const DWORD rest = script->runsFor;
     script->runsFor = 0;
+    advanceClock(rest);
     if (script->waitResult == WAIT_FAILED)
         SetLastError(script->waitError);
     return script->waitResult;
@@ -575,6 +602,62 @@ extern "C" BOOL WINAPI SetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DW
         return FALSE;
     }
     queue->attributes = info->Attributes;
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI EnumJobsW(HANDLE handle, DWORD firstJob, DWORD jobCount, DWORD level, LPBYTE buffer,
+                                 DWORD bufferSize, LPDWORD needed, LPDWORD returned)
+{
+    FakeQueue *queue = queueOf(handle);
+    *returned = 0;
+    if (!queue || level != 1 || fakeWorld.enumJobsFails) {
+        note(L"EnumJobs failed");
+        SetLastError(queue && level == 1 ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    size_t first = std::min<size_t>(firstJob, queue->jobIds.size());
+    size_t count = std::min<size_t>(jobCount, queue->jobIds.size() - first);
+    *needed = static_cast<DWORD>(count * sizeof(JOB_INFO_1W));
+    if (count == 0) {
+        note(L"EnumJobs none");
+        return TRUE;
+    }
+    if (buffer == nullptr || bufferSize < *needed) {
+        note(L"EnumJobs probe");
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    auto *infos = reinterpret_cast<JOB_INFO_1W *>(buffer);
+    for (size_t i = 0; i < count; ++i) {
+        std::memset(&infos[i], 0, sizeof(JOB_INFO_1W));
+        infos[i].JobId = queue->jobIds[first + i];
+    }
+    *returned = static_cast<DWORD>(count);
+    note(L"EnumJobs " + std::to_wstring(count));
+    return TRUE;
+}
+
+extern "C" BOOL WINAPI SetJobW(HANDLE handle, DWORD job, DWORD level, LPBYTE, DWORD command)
+{
+    FakeQueue *queue = queueOf(handle);
+    note(L"SetJob " + std::to_wstring(job) + L" " + std::to_wstring(command));
+    if (!queue || level != 0) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    auto found = std::find(queue->jobIds.begin(), queue->jobIds.end(), job);
+    if (found == queue->jobIds.end()) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (fakeWorld.setJobFails) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (command == JOB_CONTROL_DELETE) {
+        queue->jobIds.erase(found);
+        fakeWorld.deletedJobs.push_back(job);
+    }
     return TRUE;
 }
 

@@ -12,13 +12,14 @@
 // so GoogleTest and the runtime keep working.
 //
 // Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW,
-// ClosePrinter, GlobalAlloc, GlobalFree, ShellExecuteExW,
+// ClosePrinter, EnumJobsW, SetJobW, GlobalAlloc, GlobalFree, ShellExecuteExW,
 // MsgWaitForMultipleObjectsEx, GetTickCount64, GetExitCodeProcess,
 // TerminateProcess, CloseHandle, MessageBoxW, Sleep, the power and
 // shutdown-block calls, GetSystemPowerStatus, and GetCurrentDirectoryW when a
 // test scripts it.
 // The waits return at once: a timed wait advances the doubles' clock by its
-// whole time, and a wait on a process ends it as scripted. While the real
+// whole time, and a wait on a process ends it as scripted; past
+// fakeWorld.clockLimit a wait fails the test. While the real
 // thread queue holds messages the wait wakes for, the waits report them
 // first, so the code under test dispatches them as it would on Windows.
 #pragma once
@@ -43,6 +44,8 @@ struct FakeQueue {
     // repeats. Empty means the queue is empty.
     std::vector<DWORD> jobCounts;
     size_t reads = 0;
+    // The ids of the jobs EnumJobsW lists; a deletion takes its job out.
+    std::vector<DWORD> jobIds;
 };
 
 // One SetPrinterW call as the spooler received it.
@@ -122,6 +125,9 @@ struct FakeWorld {
     int readsIntoBuffer = 0;
     bool setFails = false;
     std::vector<PrinterWrite> writes;
+    bool enumJobsFails = false;  // EnumJobsW fails with ERROR_ACCESS_DENIED
+    bool setJobFails = false;    // SetJobW fails with ERROR_ACCESS_DENIED
+    std::vector<DWORD> deletedJobs;
 
     // GlobalAlloc.
     bool globalAllocFails = false;
@@ -154,6 +160,12 @@ struct FakeWorld {
     std::vector<DWORD> sleeps;
     std::function<void(DWORD)> onSleep;
     ULONGLONG clock = 1000000;
+    // A test whose waits add up to more than this has waited for something
+    // that never came (a box, a stall, an empty queue): the wait that passes
+    // it throws and sets endlessWait (the fixtures fail the test on it),
+    // instead of waiting for ever.
+    ULONGLONG clockLimit = 1000000 + 6 * 3600 * 1000ull;
+    bool endlessWait = false;
 
     // Everything above in the order it happened, one line per call, e.g.
     // "Sleep 1000", "MessageBox Error|Printer not detected...",

@@ -26,6 +26,7 @@ T3="In order to continue, the Tarnell Vellumax 350/650 driver must be installed 
 T5='Firmware update has been cancelled.\nClick Ok to Finish.'
 T6='Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.'
 T6B='Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.\nPlease wait while printer is upgrading disk file.'
+STALL_LINE='\nThe copy to the printer has not finished for a minute. Press Esc to stop the upgrade.'
 T7='Firmware files have been successfully copied to the printer, please follow steps on printer front panel to complete upgrade.\nClick Ok to finish.'
 T8='In order to continue with Firmware upgrade please follow the next steps:\n\n   1. Reboot printer.\n   2. Wait until printer is ready.\n   3. Click Ok button to continue with upgrade.'
 NOT_DETECTED='Printer not detected, please connect your printer to this computer with a USB cable. Press Ok to continue'

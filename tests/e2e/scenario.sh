@@ -562,7 +562,9 @@ EOF
 
 # The printer stops taking data for good: after a minute Escape offers to
 # stop, and yes ends the copy's interpreter, unshares the queue and says what
-# to do.
+# to do. Wine's spooler cannot list a queue's jobs (EnumJobsW fails), so
+# the tool cannot know that no partial file is left and tells the user to
+# look in the queue's window.
 scenario_stalled_copy_can_be_stopped() {
     setup_vellumax_350 3600
     play <<EOF
@@ -573,17 +575,63 @@ status "$(t4 VM350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 answer ok
 status "$T6" 30
-status "$T6\\nThe printer has not taken the firmware for a minute. Press Esc to stop the upgrade." 75
+status "$T6$STALL_LINE" 75
 shot stalled
 press escape
-box "Confirmation" "The printer has not taken the firmware for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
+box "Confirmation" "The copy to the printer has not finished for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
 answer yes
-box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file. Switch the printer off and on again, then run the upgrade again." dialog 10
+box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file.\\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the queue's window before you switch the printer off and on. Switch the printer off and on again, then run the upgrade again." dialog 10
 queue "Vellumax 350" unshared
 answer ok
 gone 20
 no-process cmd.exe
 EOF
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
+# A 650 whose printer takes the disk file slowly (70 s): the stall line comes
+# after a minute and goes with the copy, so the reboot wait shows the
+# disk-file text alone, and Escape there ends the tool as the reboot wait
+# says, without asking about a copy that has ended.
+scenario_stall_ends_with_its_copy() {
+    e2e_queue "Vellumax 650" USB001 VM650 unshared
+    e2e_device_file "$(device 'Vellumax 650' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end VM650 "Vellumax 650" 70
+    play <<EOF
+$(until_confirmation)
+answer ok
+maybe-status "$T6" 30
+status "$T6B" 30
+status "$T6B$STALL_LINE" 75
+shot stalled
+status "$T6B" 30
+bar visible 10
+ok disabled
+shot reboot-wait
+press escape
+gone 30
+EOF
+    e2e_expect_jobs VM650 VX650DISK_A.04.02.fmw
+    e2e_expect_queue "Vellumax 650" unshared after
+}
+
+# The one-upgrade lock is held, but no window of the tool can be found: the
+# tool of another user's session. The second start says so and ends with
+# nothing changed.
+scenario_second_start_in_another_session() {
+    setup_vellumax_350
+    (exec wine "$E2E_BIN/e2e_spool.exe" hold-lock 60 </dev/null >"$E2E_DIR/lock.out" 2>>"$E2E_ART/wine.err") &
+    local i
+    for i in $(seq 200); do grep -q held "$E2E_DIR/lock.out" 2>/dev/null && break; sleep 0.1; done
+    grep -q held "$E2E_DIR/lock.out" || e2e_fail "the lock could not be taken"
+    play <<EOF
+box "Information" "A firmware upgrade is already running on this computer, in another user's session.\\nThis one cannot start until it ends." none 20
+queue "Vellumax 350" unshared
+shot other-session
+answer ok
+EOF
+    no_jobs
     e2e_expect_queue "Vellumax 350" unshared after
 }
 

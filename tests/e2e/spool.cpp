@@ -21,6 +21,7 @@
 #include <winspool.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <memory>
 #include <string>
@@ -189,6 +190,21 @@ int deleteQueue(const WCHAR *queue)
     return 0;
 }
 
+// Holds the tool's one-upgrade lock for a while, with no window of the
+// tool's anywhere: what a second tool sees while another user's tool works
+// in that user's session. Prints "held" once it holds it.
+int holdLock(const wchar_t *seconds)
+{
+    HANDLE lock = CreateMutexW(nullptr, FALSE, L"Global\\TarnellVellumaxFirmwareUpgradeTool");
+    if (!lock || GetLastError() == ERROR_ALREADY_EXISTS)
+        return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    Sleep(static_cast<DWORD>(_wtoi(seconds)) * 1000);
+    CloseHandle(lock);
+    return 0;
+}
+
 int holdFile(const wchar_t *path)
 {
     HANDLE file = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
@@ -205,7 +221,8 @@ int usage()
 {
     std::fprintf(stderr,
                  "usage: e2e_spool computer | driver | list | state <queue> | delete <queue> | hold <file>\n"
-                 "       e2e_spool add <queue> <port> <share> shared|unshared [offline]\n");
+                 "       e2e_spool add <queue> <port> <share> shared|unshared [offline]\n"
+                 "       e2e_spool hold-lock <seconds>\n");
     return 2;
 }
 
@@ -230,6 +247,8 @@ int wmain(int argc, wchar_t **argv)
         return printState(argv[2]);
     if (command == L"delete" && argc == 3)
         return deleteQueue(argv[2]);
+    if (command == L"hold-lock" && argc == 3)
+        return holdLock(argv[2]);
     if (command == L"hold" && argc == 3)
         return holdFile(argv[2]);
     return usage();

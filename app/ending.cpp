@@ -1,0 +1,139 @@
+#include "app/ending.h"
+
+#include "app/phase.h"
+#include "app/resources/resource.h"
+#include "app/state.h"
+#include "app/text.h"
+#include "app/wait.h"
+#include "delivery/sharing.h"
+#include "delivery/transfer.h"
+
+const WCHAR firmwareCopiedText[] =
+    L"Firmware files have been successfully copied to the printer, please follow steps on printer front panel to "
+    L"complete upgrade.\nClick Ok to finish.";
+
+namespace {
+
+const WCHAR errorCaption[] = L"Firmware Upgrade Error";
+
+const WCHAR stoppedStart[] =
+    L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file.";
+const WCHAR partialJobRemoved[] = L" No part of the file is left in the print queue.";
+const WCHAR partialJobLeftStart[] = L"\nThe print queue ";
+const WCHAR partialJobLeftEnd[] =
+    L" may still hold the rest of it: delete that document in the queue's window before you switch the printer "
+    L"off and on.";
+const WCHAR stoppedEnd[] = L" Switch the printer off and on again, then run the upgrade again.";
+
+const WCHAR failureText[] =
+    L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may not have been updated completely.";
+
+const WCHAR stillSharedStart[] = L"The printer ";
+const WCHAR stillSharedMiddle[] = L" is still shared as ";
+const WCHAR stillSharedEnd[] = L": the tool could not stop sharing it. Stop sharing it in the printer's properties.";
+
+// "<text>[\n]The printer <queue> is still shared as <share>: ...". False
+// when it does not fit; the text is then not to be shown.
+bool appendStillShared(WCHAR (&text)[confirmationCapacity], bool onNewLine)
+{
+    return (!onNewLine || appendText(text, L"\n")) && appendText(text, stillSharedStart) &&
+           appendText(text, upgradeState.selectedQueue.printerName) && appendText(text, stillSharedMiddle) &&
+           appendText(text, upgradeState.targetShareName) && appendText(text, stillSharedEnd);
+}
+
+bool composeStopped(WCHAR (&text)[confirmationCapacity], PartialJob partial)
+{
+    if (!copyText(text, stoppedStart))
+        return false;
+    if (partial == PartialJobLeft)
+        return appendText(text, partialJobLeftStart) && appendText(text, upgradeState.selectedQueue.printerName) &&
+               appendText(text, partialJobLeftEnd) && appendText(text, stoppedEnd);
+    return appendText(text, partialJobRemoved) && appendText(text, stoppedEnd);
+}
+
+// The run's last box: what the way out means for the user, and what could
+// not be given back.
+void tell(HWND dialog, RunEnd how, PartialJob partial, bool stillShared)
+{
+    WCHAR text[confirmationCapacity] = L"";
+    switch (how) {
+    case EndCopyStopped:
+        // A piece that does not fit leaves the box without its last lines
+        // rather than without its warning.
+        if (!composeStopped(text, partial))
+            copyText(text, stoppedStart);
+        if (stillShared)
+            appendStillShared(text, true);
+        askUser(dialog, text, errorCaption, MB_OK | MB_ICONWARNING);
+        return;
+    case EndFailure:
+        // No owner: the window may be in any state. Task-modal keeps it
+        // disabled meanwhile.
+        copyText(text, failureText);
+        if (stillShared)
+            appendStillShared(text, true);
+        askUser(nullptr, text, errorCaption, MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+        return;
+    case EndClosed:
+    case EndWaitStopped:
+        if (stillShared && appendStillShared(text, false))
+            askUser(dialog, text, errorCaption, MB_OK | MB_ICONWARNING);
+        return;
+    case EndSessionEnding:
+        return;
+    }
+}
+
+}  // namespace
+
+void endRun(HWND dialog, RunEnd how)
+{
+    const bool quiet = how == EndSessionEnding || upgradeState.phase == PhaseClosing;
+    KillTimer(dialog, IDT_REBOOT_WAIT);
+    stopCopyInFlight();
+    const PartialJob partial = removeCutShortJob();
+
+    bool stillShared = false;
+    if (restoreDue()) {
+        RestoreOutcome restored = RestoreStopped;
+        if (how == EndClosed && !quiet && enterPhase(PhaseRestoring)) {
+            restored = restoreSharing();
+            // A restore that stopped short (the queue could not be opened or
+            // read) is tried once more before the window goes.
+            if (restored == RestoreFailed && restoreDue())
+                restored = restoreSharing();
+        }
+        // Where the way out does not wait, or the user stopped the wait.
+        if (restored == RestoreStopped && restoreDue())
+            restoreSharingAtOnce();
+        stillShared = upgradeState.sharingNotPutBack != 0;
+    }
+
+    // The session may have ended during the wait for the jobs; that end
+    // has destroyed the window already.
+    const bool endedMeanwhile = upgradeState.phase == PhaseClosing;
+    enterPhase(PhaseClosing);
+    if (!quiet && !endedMeanwhile)
+        tell(dialog, how, partial, stillShared);
+    if (IsWindow(dialog))
+        DestroyWindow(dialog);
+}
+
+void finishRun(HWND dialog)
+{
+    if (restoreDue()) {
+        enterPhase(PhaseRestoring);
+        // Stopped: the user chose not to wait for the printer, or the
+        // session ends.
+        if (restoreSharing() == RestoreStopped) {
+            endRun(dialog, EndWaitStopped);
+            return;
+        }
+    }
+    enterPhase(PhaseFinished);
+    WCHAR text[confirmationCapacity];
+    if (upgradeState.sharingNotPutBack && copyText(text, firmwareCopiedText) && appendStillShared(text, true))
+        SetWindowTextW(upgradeState.statusText, text);
+    else
+        SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
+}
