@@ -730,8 +730,10 @@ EOF
 # --- commands ----------------------------------------------------------------
 
 scenarios() { declare -F | sed -n 's/^declare -f scenario_//p'; }
+# The scenarios that mostly wait run beside the others, each on its own
+# display and prefix (tests/e2e/CMakeLists.txt collects them by these names).
 # E2E_BACKGROUND= (empty) runs none in the background.
-background=${E2E_BACKGROUND-disk_staged_upgrade}
+background=${E2E_BACKGROUND-disk_staged_upgrade stalled_copy_can_be_stopped stall_ends_with_its_copy}
 
 # All in one function, called on the script's last line: bash reads a script
 # as it runs, and this way nothing after the call is read later.
@@ -753,7 +755,7 @@ main() {
             e2e_say "the scenarios run VxUpgrade.exe from $E2E_PACKAGE"
         fi
         # The disk-staged upgrade waits the printer's real reboot time, about
-        # three minutes; it runs beside the others, on its own display and prefix.
+        # three minutes, and the stalled copies a minute each.
         for name in $background; do
             setsid bash -c 'bash "$0" run "$1" "$2" "$3" "$4" >"$5.log" 2>&1; echo $? >"$5.rc"' \
                 "$0" "$name" "$E2E_BIN" "$3" "$4" "$run/$name" </dev/null >/dev/null 2>&1 &
