@@ -178,13 +178,14 @@ e2e_printer_end() {
     E2E_RECORDERS+=($!)
 }
 
-# e2e_hold_file <file>: another program opens the file without sharing it
-# and keeps it open until the scenario ends.
-e2e_hold_file() {
-    local out="$E2E_DIR/held.out" i
-    wine "$E2E_BIN/e2e_spool.exe" hold "$(e2e_winpath "$1")" </dev/null >"$out" 2>>"$E2E_ART/wine.err" &
-    for i in $(seq 100); do grep -q held "$out" 2>/dev/null && return 0; sleep 0.1; done
-    e2e_fail "cannot hold $1 open"
+# e2e_hold hold <Windows path> | hold-lock <seconds>: another program holds
+# a firmware file open without sharing it, or the tool's one-upgrade lock,
+# until the scenario ends (or the seconds pass); returns once it holds it.
+e2e_hold() {
+    local out="$E2E_DIR/$1.out" i
+    wine "$E2E_BIN/e2e_spool.exe" "$@" </dev/null >"$out" 2>>"$E2E_ART/wine.err" &
+    for i in $(seq 200); do grep -q held "$out" 2>/dev/null && return 0; sleep 0.1; done
+    e2e_fail "e2e_spool $* never held it"
 }
 
 # e2e_start_tool: the tool runs from its own folder with work/ as its current

@@ -621,10 +621,7 @@ EOF
 # nothing changed.
 scenario_second_start_in_another_session() {
     setup_vellumax_350
-    (exec wine "$E2E_BIN/e2e_spool.exe" hold-lock 60 </dev/null >"$E2E_DIR/lock.out" 2>>"$E2E_ART/wine.err") &
-    local i
-    for i in $(seq 200); do grep -q held "$E2E_DIR/lock.out" 2>/dev/null && break; sleep 0.1; done
-    grep -q held "$E2E_DIR/lock.out" || e2e_fail "the lock could not be taken"
+    e2e_hold hold-lock 60
     play <<EOF
 box "Information" "A firmware upgrade is already running on this computer, in another user's session.\\nThis one cannot start until it ends." none 20
 queue "Vellumax 350" unshared
@@ -690,7 +687,7 @@ scenario_library_loads_its_helper_by_name() {
 # written) is named before the confirmation; nothing is shared or sent.
 scenario_firmware_file_held_open() {
     setup_vellumax_350
-    e2e_hold_file "$E2E_DIR/work/VX350_A.05.01.fmw"
+    e2e_hold hold "$(e2e_winpath "$E2E_DIR/work/VX350_A.05.01.fmw")"
     refused_before_confirmation "Vellumax 350" \
         "Firmware file VX350_A.05.01.fmw is open in another program, so it cannot be sent.\\nClose that program, or wait until the download of the file has finished, then start the upgrade again." \
         held-open

@@ -15,6 +15,9 @@
 //                                               it, as a program still writing
 //                                               it does, print "held", and keep
 //                                               it open until ended
+//   e2e_spool hold-lock <seconds>               hold the tool's one-upgrade
+//                                               lock, print "held", and keep
+//                                               it that long
 //
 // Exit code 0 on success; on failure a message on stderr and exit code 1.
 #include <windows.h>
