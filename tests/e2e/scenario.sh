@@ -623,7 +623,7 @@ scenario_second_start_in_another_session() {
     setup_vellumax_350
     e2e_hold hold-lock 60
     play <<EOF
-box "Information" "A firmware upgrade is already running on this computer, in another user's session.\\nThis one cannot start until it ends." none 20
+box "Information" "A firmware upgrade is already running in another session on this computer.\\nThis one cannot start until it ends." none 20
 queue "Vellumax 350" unshared
 shot other-session
 answer ok
