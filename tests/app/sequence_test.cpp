@@ -186,12 +186,11 @@ TEST_F(Sequence, CancelInTheNotDetectedBoxEndsTheToolAfterTheLastPause)
     EXPECT_TRUE(takeQuit());
 }
 
-// A printer without a queue of its own port alone, or whose port reports two
-// models: a box says why, before anything is shared or sent, and the tool
-// ends.
+// A printer without a queue, or whose port reports two models: a box says
+// why, before anything is shared or sent, and the tool ends. (Only a pool on
+// the port: the scenario only_a_pool_on_the_port.)
 TEST_F(Sequence, APrinterThatCannotBeUpgradedEndsTheToolWithoutSharingAnything)
 {
-    const WCHAR notUpdated[] = L"The printer firmware hasn't been updated";
     struct Scene {
         const char *devices;
         std::vector<FakeQueue> queues;
@@ -203,17 +202,11 @@ TEST_F(Sequence, APrinterThatCannotBeUpgradedEndsTheToolWithoutSharingAnything)
          L"Queue not installed, please install queue. Firmware not upgraded",
          L"In order to continue, the Tarnell Vellumax 350/650 driver must be installed on this computer.\nThe printer "
          L"firmware hasn't been updated"},
-        {"device\nrecord Tarnell Vellumax 350\nport USB001\n",
-         {queue(L"VX ZPool", L"ZPOOL", false, L"USB002, usb001"), queue(L"Other printer", L"OTHER", false, L"USB002")},
-         L"The print queue VX ZPool prints to USB port USB001 and to other ports as well (printer pooling). Firmware "
-         L"cannot be sent through a pool, because the spooler may hand it to the printer on another port. Install a "
-         L"print queue for USB port USB001 alone. Firmware not upgraded",
-         notUpdated},
         {"device\nrecord Tarnell Vellumax 350\nport USB001\nrecord Vellumax 650\nport USB001\n",
          {queue(L"Vellumax 350", L"VX350")},
          L"The printer on USB port USB001 reports two models, which need different firmware, so the firmware it needs "
          L"cannot be told. Firmware not upgraded",
-         notUpdated},
+         L"The printer firmware hasn't been updated"},
     };
     for (const Scene &scene : scenes) {
         startOver();
