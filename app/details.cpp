@@ -3,6 +3,7 @@
 // wrong files before agreeing. Plain lines, one fact each.
 #include "app/details.h"
 
+#include "app/chooser.h"
 #include "app/state.h"
 #include "app/text.h"
 #include "delivery/transfer.h"
@@ -14,20 +15,43 @@
 
 namespace {
 
-const FoundPrinter *chosenPrinter()
-{
-    for (const FoundPrinter &printer : upgradeState.foundPrinters) {
-        if (_wcsicmp(printer.portName, upgradeState.portName) == 0)
-            return &printer;
-    }
-    return nullptr;
-}
-
 // One line of the details: a name of up to 255 characters and the words
 // around it.
 struct DetailLine {
-    WCHAR text[2 * nameCapacity + 64];
+    WCHAR text[2 * nameCapacity + 128];
 };
+
+// The digits of a size grouped as the user's locale groups them
+// ("3,145,805" or "3.145.805"), as Explorer shows sizes; the plain digits
+// when the locale cannot be read.
+template <size_t N>
+void groupedDigits(ULONGLONG value, WCHAR (&text)[N])
+{
+    WCHAR digits[32];
+    StringCchPrintfW(digits, ARRAYSIZE(digits), L"%llu", value);
+    WCHAR decimal[8] = L"", thousand[8] = L"", grouping[16] = L"";
+    NUMBERFMTW format = {};
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDECIMAL, decimal, ARRAYSIZE(decimal)) &&
+        GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, thousand, ARRAYSIZE(thousand)) &&
+        GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SGROUPING, grouping, ARRAYSIZE(grouping))) {
+        // "3;0" groups by three throughout, "3;2;0" by three then by two,
+        // "3" once only; NUMBERFMTW writes these as 3, 32 and 30.
+        UINT groups = 0;
+        for (const WCHAR *c = grouping; *c; ++c) {
+            if (*c >= L'0' && *c <= L'9')
+                groups = groups * 10 + static_cast<UINT>(*c - L'0');
+        }
+        const size_t length = std::wcslen(grouping);
+        format.Grouping = length >= 2 && grouping[length - 2] == L';' && grouping[length - 1] == L'0' ? groups / 10
+                                                                                                     : groups * 10;
+        format.lpDecimalSep = decimal;
+        format.lpThousandSep = thousand;
+        format.NegativeOrder = 1;
+        if (GetNumberFormatW(LOCALE_USER_DEFAULT, 0, digits, &format, text, static_cast<int>(N)))
+            return;
+    }
+    StringCchCopyW(text, N, digits);
+}
 
 // "<lead><file> (<size> bytes)"; the checks that follow say what is wrong
 // with a file whose size cannot be read.
@@ -36,8 +60,9 @@ bool fileLine(DetailLine &detail, const WCHAR *lead, const WCHAR *file)
     WIN32_FILE_ATTRIBUTE_DATA data;
     WCHAR size[64] = L" (not found)";
     if (GetFileAttributesExW(file, GetFileExInfoStandard, &data)) {
-        ULONGLONG bytes = (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-        StringCchPrintfW(size, ARRAYSIZE(size), L" (%llu bytes)", bytes);
+        WCHAR digits[48];
+        groupedDigits((ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow, digits);
+        StringCchPrintfW(size, ARRAYSIZE(size), L" (%ls bytes)", digits);
     }
     return copyText(detail.text, lead) && appendText(detail.text, file) && appendText(detail.text, size);
 }
@@ -46,7 +71,7 @@ bool fileLine(DetailLine &detail, const WCHAR *lead, const WCHAR *file)
 // sending order. False when a line cannot be composed.
 bool detailLines(std::vector<DetailLine> &lines)
 {
-    const FoundPrinter *printer = chosenPrinter();
+    const FoundPrinter *printer = runPrinter();
     std::vector<const WCHAR *> first = firstStageFiles(upgradeState.firmwareKind);
     std::vector<const WCHAR *> second = secondStageFiles(upgradeState.firmwareKind);
     lines.resize(2 + first.size() + second.size());
@@ -54,8 +79,12 @@ bool detailLines(std::vector<DetailLine> &lines)
                     appendText(lines[0].text, L" on USB port ") && appendText(lines[0].text, upgradeState.portName) &&
                     copyText(lines[1].text, L"Print queue: ") &&
                     appendText(lines[1].text, upgradeState.selectedQueue.printerName) &&
-                    appendText(lines[1].text, L", shared as \\\\") && appendText(lines[1].text, upgradeState.computerName) &&
-                    appendText(lines[1].text, L"\\") && appendText(lines[1].text, upgradeState.targetShareName);
+                    appendText(lines[1].text, upgradeState.selectedQueue.isShared ? L", shared as \\\\"
+                                                                                   : L", to be shared as \\\\") &&
+                    appendText(lines[1].text, upgradeState.computerName) && appendText(lines[1].text, L"\\") &&
+                    appendText(lines[1].text, upgradeState.targetShareName) &&
+                    (upgradeState.selectedQueue.isShared ||
+                     appendText(lines[1].text, L" for the upgrade, unshared afterwards"));
     size_t next = 2;
     const WCHAR *lead = L"Sends ";
     for (const WCHAR *file : first) {

@@ -12,12 +12,13 @@ const WCHAR busyReason[] = L"Firmware upgrade in progress";
 const WCHAR shutdownReason[] = L"Firmware upgrade in progress. Do not switch off the computer or the printer.";
 
 const WCHAR otherSessionText[] =
-    L"A firmware upgrade is already running on this computer, in another user's session.\n"
+    L"A firmware upgrade is already running in another session on this computer.\n"
     L"This one cannot start until it ends.";
 
 // The first tool may still be creating its window when the second starts.
 // False when no window of the tool can be found: the tool that holds the
-// lock runs in another user's session, whose windows are not seen here.
+// lock runs in another session (another user's, or this user's disconnected
+// remote session), whose windows are not seen here.
 bool bringRunningToolToFront()
 {
     for (int attempt = 0; attempt < 20; ++attempt) {
@@ -45,7 +46,7 @@ bool claimSingleInstance()
     DWORD error = GetLastError();
     if (mutex && error != ERROR_ALREADY_EXISTS)
         return true;
-    // Access is denied when another user's tool holds the mutex. Any other
+    // Access is denied when another session's tool holds the mutex. Any other
     // failure says nothing about a second tool and must not keep the user
     // from upgrading.
     if (!mutex && error != ERROR_ACCESS_DENIED)

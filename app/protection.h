@@ -6,7 +6,7 @@
 
 // Takes the tool's one-instance mutex for the life of the process. False
 // when another tool already runs: its window has then been brought to the
-// front, or, when it cannot be found (another user's session), a box has
+// front, or, when it cannot be found (another session), a box has
 // said why this one does not start; this process must change nothing.
 bool claimSingleInstance();
 

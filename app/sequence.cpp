@@ -33,6 +33,7 @@ const WCHAR noQueueText[] =
     L"In order to continue, the Tarnell Vellumax 350/650 driver must be installed on this computer.\n"
     L"The printer firmware hasn't been updated";
 const WCHAR noQueueBoxText[] = L"Queue not installed, please install queue. Firmware not upgraded";
+const WCHAR notUpgradedText[] = L"The printer firmware hasn't been updated";
 const WCHAR confirmationBoxText[] = L"Are you sure that you want to upgrade firmware?";
 const WCHAR cancelledText[] = L"Firmware update has been cancelled.\nClick Ok to Finish.";
 
@@ -165,6 +166,58 @@ void finishStage(HWND dialog, StageOutcome outcome)
         finishRun(dialog);
 }
 
+// Two records of different models on one port: which firmware the printer
+// needs cannot be told, and the wrong one must not be sent.
+bool composeTwoModelsBox(WCHAR (&text)[2 * confirmationCapacity])
+{
+    return copyText(text, L"The printer on USB port ") && appendText(text, upgradeState.portName) &&
+           appendText(text, L" reports two models, which need different firmware, so the firmware it needs cannot "
+                            L"be told. Firmware not upgraded");
+}
+
+// Only pools print to the port: the spooler hands each of a pool's jobs to
+// whichever of its printers is free, so firmware sent there may reach the
+// printer on another port.
+bool composePoolBox(WCHAR (&text)[2 * confirmationCapacity])
+{
+    return copyText(text, L"The print queue ") &&
+           appendText(text, upgradeState.pooledQueues.back().printerName) &&
+           appendText(text, L" prints to USB port ") && appendText(text, upgradeState.portName) &&
+           appendText(text, L" and to other ports as well (printer pooling). Firmware cannot be sent through a pool, "
+                            L"because the spooler may hand it to the printer on another port. Install a print queue "
+                            L"for USB port ") &&
+           appendText(text, upgradeState.portName) && appendText(text, L" alone. Firmware not upgraded");
+}
+
+// The run's printer has one model and a queue of its port alone; otherwise
+// the user is told why not, with nothing changed. The queues found are left
+// in foundQueues.
+bool printerCanBeUpgraded(HWND dialog)
+{
+    const FoundPrinter *printer = runPrinter();
+    WCHAR text[2 * confirmationCapacity];
+    if (printer && printer->firmwareKind == FirmwareNone) {
+        if (composeTwoModelsBox(text)) {
+            SetWindowTextW(upgradeState.statusText, notUpgradedText);
+            ask(dialog, text, L"Error", MB_OK | MB_ICONWARNING);
+        }
+        return false;
+    }
+    upgradeState.foundQueues = findPrintQueues();
+    if (!upgradeState.foundQueues.empty())
+        return true;
+    if (!upgradeState.pooledQueues.empty()) {
+        if (composePoolBox(text)) {
+            SetWindowTextW(upgradeState.statusText, notUpgradedText);
+            ask(dialog, text, L"Error", MB_OK | MB_ICONWARNING);
+        }
+        return false;
+    }
+    SetWindowTextW(upgradeState.statusText, noQueueText);
+    ask(dialog, noQueueBoxText, L"Error", MB_OK | MB_ICONWARNING);
+    return false;
+}
+
 }  // namespace
 
 void runUpgradeSequence(HWND dialog)
@@ -177,10 +230,7 @@ void runUpgradeSequence(HWND dialog)
         return;
     }
 
-    upgradeState.foundQueues = findPrintQueues();
-    if (upgradeState.foundQueues.empty()) {
-        SetWindowTextW(upgradeState.statusText, noQueueText);
-        ask(dialog, noQueueBoxText, L"Error", MB_OK | MB_ICONWARNING);
+    if (!printerCanBeUpgraded(dialog)) {
         endRun(dialog, EndClosed);
         return;
     }

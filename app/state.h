@@ -54,6 +54,9 @@ struct UpgradeState {
     std::vector<FoundPrinter> foundPrinters;
     DWORD libraryError = 0;  // why the last search could not load the device library; 0 when it could
     std::vector<PrintQueueRecord> foundQueues;
+    // The pools on the port found by the last lookup: queues that print to
+    // the port and others too, which never take firmware.
+    std::vector<PrintQueueRecord> pooledQueues;
     PrintQueueRecord selectedQueue = {};
     WCHAR targetShareName[nameCapacity] = L"";
     int sharedByTool = 0;

@@ -61,29 +61,36 @@ void buildModelCatalogue()
     addFamily(L"Vellumax 650PS", L"Vellumax_650PS", vx650psNumbers, FirmwareDiskStaged);
 }
 
-int matchModelFamily(const WCHAR *model)
+FirmwareKind modelFamilyKind(const WCHAR *model)
 {
     if (model == nullptr)
-        return 0;
+        return FirmwareNone;
 
-    int matched = 0;
+    FirmwareKind kind = FirmwareNone;
     // Every family is visited: a later match overrides an earlier one.
     for (const ModelFamily &family : modelCatalogue) {
         if (contains(model, family.displayName)) {
-            matched = 1;
-            upgradeState.firmwareKind = family.firmwareKind;
+            kind = family.firmwareKind;
             continue;
         }
         for (const WCHAR *number : family.productNumbers) {
             if (!contains(model, number))
                 continue;
-            matched = 1;
-            upgradeState.firmwareKind = family.firmwareKind;
+            kind = family.firmwareKind;
             // A plot-language option shows only in the model string, not in
             // the product number, so it decides the kind after a number match.
             if (contains(model, L"KPLOT"))
-                upgradeState.firmwareKind = FirmwarePlotLanguage;
+                kind = FirmwarePlotLanguage;
         }
     }
-    return matched;
+    return kind;
+}
+
+int matchModelFamily(const WCHAR *model)
+{
+    const FirmwareKind kind = modelFamilyKind(model);
+    if (kind == FirmwareNone)
+        return 0;
+    upgradeState.firmwareKind = kind;
+    return 1;
 }

@@ -27,3 +27,7 @@ void buildModelCatalogue();
 // the last matching family in upgradeState.firmwareKind; returns 0 and leaves
 // firmwareKind alone when none does.
 int matchModelFamily(const WCHAR *model);
+
+// The kind of the last family that matches the model string, FirmwareNone
+// when none does; changes nothing.
+FirmwareKind modelFamilyKind(const WCHAR *model);

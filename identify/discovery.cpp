@@ -4,6 +4,7 @@
 #include "app/text.h"
 #include "identify/catalogue.h"
 #include "identify/device_list.h"
+#include "identify/queues.h"
 
 #include <strsafe.h>
 
@@ -100,9 +101,8 @@ std::unique_ptr<WCHAR[]> widen(const char *text)
 }
 
 // A port attribute's value, converted aside so that a value that cannot be
-// taken leaves what was there. An empty value is refused: the queue lookup
-// searches for portName inside every queue's port text, so an empty one
-// would select every queue on the computer. A value too long for portName is
+// taken leaves what was there. An empty value is refused: it names no port,
+// so no queue could be the printer's. A value too long for portName is
 // refused too, since a shortened port would select the wrong queue.
 bool convertPort(const char *value, WCHAR (&port)[nameCapacity])
 {
@@ -121,11 +121,8 @@ bool convertPort(const char *value, WCHAR (&port)[nameCapacity])
 // counts only together with a port of its own.
 bool modelKind(const WCHAR *model, FirmwareKind &kind)
 {
-    const FirmwareKind before = upgradeState.firmwareKind;
-    const bool matched = matchModelFamily(model) != 0;
-    kind = upgradeState.firmwareKind;
-    upgradeState.firmwareKind = before;
-    return matched;
+    kind = modelFamilyKind(model);
+    return kind != FirmwareNone;
 }
 
 // The model is only shown to the user, so one too long for its field is
@@ -137,7 +134,10 @@ void keepModel(WCHAR (&kept)[nameCapacity], const WCHAR *model)
 }
 
 // One printer per port: a port reported again by a later record is the same
-// printer, described by that later record.
+// printer, described by that later record. Records of that port that name
+// models needing different firmware leave its kind FirmwareNone for good:
+// which one is right cannot be told, and a guess sends one model's firmware
+// to the other.
 void notePrinter(const WCHAR *model, FirmwareKind kind, const WCHAR (&port)[nameCapacity])
 {
     FoundPrinter printer = {};
@@ -145,7 +145,9 @@ void notePrinter(const WCHAR *model, FirmwareKind kind, const WCHAR (&port)[name
     printer.firmwareKind = kind;
     copyText(printer.portName, port);
     for (FoundPrinter &known : upgradeState.foundPrinters) {
-        if (_wcsicmp(known.portName, port) == 0) {
+        if (samePortName(known.portName, port)) {
+            if (known.firmwareKind != kind)
+                printer.firmwareKind = FirmwareNone;
             known = printer;
             return;
         }

@@ -88,9 +88,14 @@ bool AppTest::takeQuit(int *exitCode)
 
 void AppTest::connectPrinter(const char *model)
 {
+    connectPrinters(("device\nrecord " + std::string(model) + "\nport USB001\n").c_str());
+}
+
+void AppTest::connectPrinters(const char *devices)
+{
     FILE *file = _wfopen(deviceFilePath().c_str(), L"wb");
     ASSERT_NE(file, nullptr);
-    std::fprintf(file, "device\nrecord %s\nport USB001\n", model);
+    std::fputs(devices, file);
     std::fclose(file);
 }
 

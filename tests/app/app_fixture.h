@@ -33,6 +33,8 @@ protected:
 
     // Writes or removes vxprobe.txt beside the test program.
     static void connectPrinter(const char *model = "Tarnell Vellumax 350");
+    // Writes the device file as given, for several printers or records.
+    static void connectPrinters(const char *devices);
     static void disconnectPrinter();
     // Puts the five firmware files in the current directory, where the
     // copies read them; TearDown removes them.

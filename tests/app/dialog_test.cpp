@@ -553,12 +553,13 @@ TEST_F(AppTest, ASecondToolBringsTheFirstBackInsteadOfStarting)
     EXPECT_FALSE(IsIconic(dialog));
     EXPECT_TRUE(fakeWorld.boxes.empty());
 
-    // The lock held, no window to be found: another user's session.
+    // The lock held, no window to be found: another session, perhaps the
+    // same user's.
     DestroyWindow(dialog);
     EXPECT_FALSE(claimSingleInstance());
     ASSERT_EQ(fakeWorld.boxes.size(), 1u);
-    EXPECT_EQ(fakeWorld.boxes[0].text, L"A firmware upgrade is already running on this computer, in another user's "
-                                       L"session.\nThis one cannot start until it ends.");
+    EXPECT_EQ(fakeWorld.boxes[0].text, L"A firmware upgrade is already running in another session on this "
+                                       L"computer.\nThis one cannot start until it ends.");
     EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND));
 }
 

@@ -186,23 +186,49 @@ TEST_F(Sequence, CancelInTheNotDetectedBoxEndsTheToolAfterTheLastPause)
     EXPECT_TRUE(takeQuit());
 }
 
-TEST_F(Sequence, APrinterWithoutQueueEndsTheToolWithoutSharingAnything)
+// A printer without a queue, or whose port reports two models: a box says
+// why, before anything is shared or sent, and the tool ends. (Only a pool on
+// the port: the scenario only_a_pool_on_the_port.)
+TEST_F(Sequence, APrinterThatCannotBeUpgradedEndsTheToolWithoutSharingAnything)
 {
-    connectPrinter();
-    fakeWorld.queues = {queue(L"Other printer", L"OTHER", false, L"USB002")};
-    answerBoxes({});
+    struct Scene {
+        const char *devices;
+        std::vector<FakeQueue> queues;
+        const WCHAR *box;
+        const WCHAR *status;
+    } scenes[] = {
+        {"device\nrecord Tarnell Vellumax 350\nport USB001\n",
+         {queue(L"Other printer", L"OTHER", false, L"USB002")},
+         L"Queue not installed, please install queue. Firmware not upgraded",
+         L"In order to continue, the Tarnell Vellumax 350/650 driver must be installed on this computer.\nThe printer "
+         L"firmware hasn't been updated"},
+        {"device\nrecord Tarnell Vellumax 350\nport USB001\nrecord Vellumax 650\nport USB001\n",
+         {queue(L"Vellumax 350", L"VX350")},
+         L"The printer on USB port USB001 reports two models, which need different firmware, so the firmware it needs "
+         L"cannot be told. Firmware not upgraded",
+         L"The printer firmware hasn't been updated"},
+    };
+    for (const Scene &scene : scenes) {
+        startOver();
+        provideFirmwareFiles();
+        ASSERT_NE(createDialog(), nullptr);
+        upgradeState.phase = PhaseStarting;
+        statusAtBoxes.clear();
+        connectPrinters(scene.devices);
+        fakeWorld.queues = scene.queues;
+        answerBoxes({});
 
-    runUpgradeSequence(dialog);
-    ASSERT_EQ(fakeWorld.boxes.size(), 1u);
-    EXPECT_EQ(fakeWorld.boxes[0].text, L"Queue not installed, please install queue. Firmware not upgraded");
-    EXPECT_EQ(fakeWorld.boxes[0].caption, L"Error");
-    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONWARNING));
-    EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
-    EXPECT_EQ(statusAtBoxes[0], L"In order to continue, the Tarnell Vellumax 350/650 driver must be installed on "
-                                L"this computer.\nThe printer firmware hasn't been updated");
-    EXPECT_FALSE(IsWindow(dialog));
-    EXPECT_TRUE(fakeWorld.openedNames.empty());
-    EXPECT_TRUE(fakeWorld.started.empty());
+        runUpgradeSequence(dialog);
+        ASSERT_EQ(fakeWorld.boxes.size(), 1u) << scene.box;
+        EXPECT_EQ(fakeWorld.boxes[0].text, scene.box);
+        EXPECT_EQ(fakeWorld.boxes[0].caption, L"Error");
+        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONWARNING));
+        EXPECT_EQ(fakeWorld.boxes[0].owner, dialog);
+        EXPECT_EQ(statusAtBoxes[0], scene.status);
+        EXPECT_FALSE(IsWindow(dialog));
+        EXPECT_TRUE(fakeWorld.openedNames.empty()) << scene.box;
+        EXPECT_TRUE(fakeWorld.started.empty()) << scene.box;
+    }
 }
 
 TEST_F(Sequence, DecliningADiskStagedUpgradeSendsNothingAndOkThenCloses)
@@ -285,12 +311,9 @@ protected:
         Sequence::SetUp();
         chooserSeen = ChooserSeen{};
         hook = SetWindowsHookExW(WH_CBT, chooserHook, nullptr, GetCurrentThreadId());
-        // A 350 on USB001 and a 650 on USB002, each with its queue.
-        FILE *file = _wfopen(besideTestProgram(L"vxprobe.txt").c_str(), L"wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs("device\nrecord Tarnell Vellumax 350\nport USB001\n"
-                   "device\nrecord Vellumax 650\nport USB002\n", file);
-        std::fclose(file);
+        // A 350 on USB001 and a 650 on USB002.
+        connectPrinters("device\nrecord Tarnell Vellumax 350\nport USB001\n"
+                        "device\nrecord Vellumax 650\nport USB002\n");
         // Escape typed ahead while the library searched.
         fakeWorld.onSleep = [this](DWORD milliseconds) {
             if (milliseconds == 5000)
@@ -363,6 +386,76 @@ TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
     ReleaseDC(detail, dc);
     EXPECT_LE(size.cx, area.right - area.left);
     EXPECT_EQ(text(IDC_DETAIL_TEXT), detailAtConfirmation) << "the details stay until the run ends";
+}
+
+// Ok is enabled only while a line that can be upgraded is selected; a
+// printer without a queue of its own, one served only by a pool and a port
+// with two models are listed with the reason, and choosing them (Ok, a double
+// click) leaves the list open. The printer chosen afterwards is upgraded
+// through its queue alone, never the pool beside it.
+TEST_F(PrinterChoice, OnlyALineThatCanBeUpgradedCanBeChosen)
+{
+    const std::string longModel = "Tarnell Vellumax 350 " + std::string(120, 'M');
+    connectPrinters(("device\nrecord Vellumax 650\nport USB002\n"
+                     "device\nrecord Tarnell Vellumax 350\nport usb001\n"
+                     "device\nrecord " + longModel + "\nport USB003\n"
+                     "device\nrecord Tarnell Vellumax 350\nport USB004\nrecord Vellumax 650\nport USB004\n")
+                        .c_str());
+    fakeWorld.queues = {queue(L"VX Q1", L"Q1", false, L"USB001"), queue(L"VX ZPool", L"ZPOOL", false, L"USB001,USB003")};
+    bool okAtStart = true;
+    std::vector<bool> okPerLine;
+    LRESULT extent = 0;
+    RECT listArea = {};
+    LONG listStyle = 0;
+    onChooser = [&](HWND chooser) {
+        HWND list = GetDlgItem(chooser, IDC_PRINTER_LIST);
+        HWND ok = GetDlgItem(chooser, IDOK);
+        okAtStart = IsWindowEnabled(ok);
+        extent = SendMessageW(list, LB_GETHORIZONTALEXTENT, 0, 0);
+        GetClientRect(list, &listArea);
+        listStyle = GetWindowLongW(list, GWL_STYLE);
+        const LPARAM listHandle = reinterpret_cast<LPARAM>(list);
+        for (int line = 0; line < 4; ++line) {
+            SendMessageW(list, LB_SETCURSEL, line, 0);
+            SendMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDC_PRINTER_LIST, LBN_SELCHANGE), listHandle);
+            okPerLine.push_back(IsWindowEnabled(ok));
+        }
+        // As the user would: the lines that cannot be upgraded first.
+        for (int line : {0, 2, 3}) {
+            PostMessageW(list, LB_SETCURSEL, line, 0);
+            PostMessageW(chooser, WM_COMMAND, MAKEWPARAM(IDC_PRINTER_LIST, LBN_DBLCLK), listHandle);
+            PostMessageW(chooser, WM_COMMAND, IDOK, 0);
+        }
+        PostMessageW(list, LB_SETCURSEL, 1, 0);
+        PostMessageW(chooser, WM_COMMAND, IDOK, 0);
+    };
+    std::wstring detailAtConfirmation;
+    fakeWorld.onBox = [&](const ShownBox &) {
+        detailAtConfirmation = text(IDC_DETAIL_TEXT);
+        return IDOK;
+    };
+
+    runUpgradeSequence(dialog);
+    const std::wstring wideLongModel(longModel.begin(), longModel.end());
+    EXPECT_EQ(chooserSeen.lines,
+              (std::vector<std::wstring>{
+                  L"Vellumax 650 on USB port USB002, no print queue installed",
+                  L"Tarnell Vellumax 350 on USB port usb001, print queue VX Q1",
+                  wideLongModel + L" on USB port USB003, only the pooled print queue VX ZPool, which cannot take firmware",
+                  L"Printer on USB port USB004 reports two models, cannot be upgraded"}));
+    EXPECT_FALSE(okAtStart);
+    EXPECT_EQ(okPerLine, (std::vector<bool>{false, true, false, false}));
+    EXPECT_TRUE(listStyle & WS_HSCROLL);
+    EXPECT_GT(extent, listArea.right - listArea.left) << "the longest line can be scrolled into sight";
+    EXPECT_STREQ(upgradeState.portName, L"usb001");
+    EXPECT_EQ(upgradeState.firmwareKind, FirmwareStandard);
+    EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX350_A.05.01.fmw"});
+    ASSERT_FALSE(fakeWorld.writes.empty());
+    for (const PrinterWrite &write : fakeWorld.writes)
+        EXPECT_EQ(write.printerName, L"VX Q1");
+    EXPECT_EQ(detailAtConfirmation, L"Printer: Tarnell Vellumax 350 on USB port usb001\nPrint queue: VX Q1, to be shared as "
+                                    L"\\\\" + std::wstring(upgradeState.computerName) +
+                                        L"\\Q1 for the upgrade, unshared afterwards\nSends VX350_A.05.01.fmw (8 bytes)");
 }
 
 // Cancel ends the tool as in the not-detected box: nothing shared or sent.

@@ -26,6 +26,9 @@
 //   choose <n>                           clicks line n (from 1) of that list
 //                                        and then its Ok button with the
 //                                        mouse; the box must close
+//   choose <n> refused                   clicks line n, finds Ok disabled,
+//                                        double-clicks the line and clicks
+//                                        Ok; the box must stay open
 //   post ok                              posts an Ok command to the tool's
 //                                        window, as automation tools send it
 //   no-process <name>                    no process of that name runs
@@ -499,20 +502,33 @@ void clickAt(HWND window, const RECT &clientRect)
     realInput("mousemove " + std::to_string(centre.x) + " " + std::to_string(centre.y) + " click 1");
 }
 
-void choose(int line)
+void choose(int line, bool refused)
 {
     HWND list = lastBoxList();
     HWND box = lastBox;
     RECT item = {};
     if (askList(list, LB_GETITEMRECT, WPARAM(line - 1), LPARAM(&item)) == LB_ERR)
         failRun("the list has no line " + std::to_string(line));
-    logLine("choose " + std::to_string(line));
+    logLine("choose " + std::to_string(line) + (refused ? " refused" : ""));
     clickAt(list, item);
     if (askList(list, LB_GETCURSEL, 0, 0) != line - 1)
         failRun("the click did not select line " + std::to_string(line));
     HWND ok = GetDlgItem(box, IDOK);
     RECT button;
     GetClientRect(ok, &button);
+    if (refused) {
+        if (IsWindowEnabled(ok))
+            failRun("Ok is enabled for line " + std::to_string(line));
+        POINT centre = {(item.left + item.right) / 2, (item.top + item.bottom) / 2};
+        ClientToScreen(list, &centre);
+        realInput("mousemove " + std::to_string(centre.x) + " " + std::to_string(centre.y) +
+                  " click --repeat 2 --delay 80 1");
+        clickAt(ok, button);
+        pause(2000);
+        if (!IsWindow(box))
+            failRun("the box closed for line " + std::to_string(line));
+        return;
+    }
     clickAt(ok, button);
     double closeBy = now() + 10;
     while (IsWindow(box)) {
@@ -760,7 +776,7 @@ void run(const Step &step)
         expectList(std::vector<std::string>(w.begin() + 1, w.end()));
     } else if (verb == "choose") {
         need(2);
-        choose(std::atoi(w[1].c_str()));
+        choose(std::atoi(w[1].c_str()), w.size() > 2 && w[2] == "refused");
     } else if (verb == "press") {
         need(2);
         press(w[1]);

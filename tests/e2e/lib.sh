@@ -32,6 +32,7 @@ T8='In order to continue with Firmware upgrade please follow the next steps:\n\n
 NOT_DETECTED='Printer not detected, please connect your printer to this computer with a USB cable. Press Ok to continue'
 NO_QUEUE='Queue not installed, please install queue. Firmware not upgraded'
 CONFIRM='Are you sure that you want to upgrade firmware?'
+POOL_ONLY='The print queue VX ZPool prints to USB port USB001 and to other ports as well (printer pooling). Firmware cannot be sent through a pool, because the spooler may hand it to the printer on another port. Install a print queue for USB port USB001 alone. Firmware not upgraded'
 LIBRARY_MISSING='The device library vxprobe.dll could not be loaded: Module not found (error 126).'
 # T4 names the share and the port.
 t4() {

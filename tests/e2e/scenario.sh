@@ -623,7 +623,7 @@ scenario_second_start_in_another_session() {
     setup_vellumax_350
     e2e_hold hold-lock 60
     play <<EOF
-box "Information" "A firmware upgrade is already running on this computer, in another user's session.\\nThis one cannot start until it ends." none 20
+box "Information" "A firmware upgrade is already running in another session on this computer.\\nThis one cannot start until it ends." none 20
 queue "Vellumax 350" unshared
 shot other-session
 answer ok
@@ -632,39 +632,70 @@ EOF
     e2e_expect_queue "Vellumax 350" unshared after
 }
 
-# A 350 on USB001 and a 650 on USB002, each with its unshared queue: the
-# tool asks which one, with neither chosen for the user; a real click on
-# the first line and on Ok upgrades the 350 alone, with its own firmware,
-# and the details say so before the confirmation.
-scenario_two_printers_choose_the_first() {
-    e2e_queue "Vellumax 350" USB001 VM350 unshared
-    e2e_queue "Vellumax 650" USB002 VM650 unshared
-    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)$(device 'Vellumax 650' USB002)"
+# A 350 on USB001, with its own queue (shared already) and a pool that
+# prints to USB001 and USB002 ("VX ZPool", listed after it), and a 650 on
+# USB003 without a queue. The tool asks which one, with neither chosen for
+# the user. The 650's line says why it cannot be upgraded: clicking it,
+# double-clicking it and Ok leave the list open. Real clicks on the first
+# line and on Ok then upgrade the 350 alone, with its own firmware, through
+# its own queue, and the details say so before the confirmation; the pool
+# receives nothing and stays unshared.
+scenario_two_printers_one_without_a_queue() {
+    e2e_queue "VX Q1" USB001 VXQ1 shared
+    e2e_queue "VX ZPool" USB001,USB002 ZPOOL unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)$(device 'Vellumax 650' USB003)"
     e2e_firmware "${E2E_FIRMWARE[@]}"
-    e2e_printer_end VM350 "Vellumax 350"
-    e2e_printer_end VM650 "Vellumax 650"
+    e2e_printer_end VXQ1 "VX Q1"
+    e2e_printer_end ZPOOL "VX ZPool"
+    e2e_expect_queue "VX ZPool" unshared before
     play <<EOF
 window 20
 status "$T1" 10
 box "Select a Printer" "" dialog 20
-list "Tarnell Vellumax 350 on USB port USB001, print queue Vellumax 350" "Vellumax 650 on USB port USB002, print queue Vellumax 650"
+list "Tarnell Vellumax 350 on USB port USB001, print queue VX Q1" "Vellumax 650 on USB port USB003, no print queue installed"
 shot choice
+choose 2 refused
 choose 1
-maybe-status "$(found "Vellumax 350" USB001)" 20
-status "$(t4 VM350 USB001)" 20
+maybe-status "$(found "VX Q1" USB001)" 20
+status "$(t4 VXQ1 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
-detail "$(details "Tarnell Vellumax 350" USB001 "Vellumax 350" VM350 VX350_A.05.01.fmw 3145805)"
+detail "$(details "Tarnell Vellumax 350" USB001 "VX Q1" VXQ1 VX350_A.05.01.fmw 3,145,805)"
+queue "VX ZPool" unshared
 shot confirmation
 answer ok
 status "$T6" 30
 status "$T7" 60
+queue "VX ZPool" unshared
 press ok
 gone 30
 EOF
-    e2e_expect_jobs VM350 VX350_A.05.01.fmw
-    e2e_expect_jobs VM650
-    e2e_expect_queue "Vellumax 350" unshared after
-    e2e_expect_queue "Vellumax 650" unshared after
+    e2e_expect_jobs VXQ1 VX350_A.05.01.fmw
+    e2e_expect_jobs ZPOOL
+    e2e_expect_queue "VX Q1" shared after
+    e2e_expect_queue "VX ZPool" unshared after
+}
+
+# Only a pool prints to the printer's port: the tool names it and says that
+# firmware cannot go through a pool, before anything is shared; nothing is
+# sent and the pool stays unshared.
+scenario_only_a_pool_on_the_port() {
+    e2e_queue "VX ZPool" USB001,USB002 ZPOOL unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end ZPOOL "VX ZPool"
+    e2e_expect_queue "VX ZPool" unshared before
+    play <<EOF
+window 20
+status "$T1" 10
+status "The printer firmware hasn't been updated" 20
+box "Error" "$POOL_ONLY" dialog 10
+queue "VX ZPool" unshared
+shot pool
+answer ok
+gone 20
+EOF
+    no_jobs
+    e2e_expect_queue "VX ZPool" unshared after
 }
 
 # The library reports a 650 on USB001 and after it a 350 without a port:

@@ -90,8 +90,14 @@ const DeviceScene scenes[] = {
     {"PortlessLater650KeepsThe350sKind", "device\nrecord Tarnell Vellumax 350\nport USB004\ndevice\nrecord Vellumax 650\n",
      1, L"USB004", FirmwareStandard, L"Tarnell Vellumax 350@USB004=1"},
     {"SamePortCountedOnceAsItsLastRecord",
-     "device\nrecord Tarnell Vellumax 350\nport USB001\ndevice\nrecord Vellumax 650\nport usb001\n", 1, L"usb001",
-     FirmwareDiskStaged, L"Vellumax 650@usb001=3"},
+     "device\nrecord Tarnell Vellumax 350\nport USB001\ndevice\nrecord Tarnell Vellumax 350ps\nport usb001\n", 1, L"usb001",
+     FirmwareStandard, L"Tarnell Vellumax 350ps@usb001=1"},
+    // Two models needing different firmware on one port: the port stays
+    // undecided, whatever its later records say.
+    {"TwoModelsOnOnePortLeaveItsKindUndecided",
+     "device\nrecord Tarnell Vellumax 350\nport USB001\ndevice\nrecord Vellumax 650\nport usb001\n"
+     "record Tarnell Vellumax 350\nport USB001\ndevice\nrecord Vellumax 650\nport USB002\n",
+     1, L"USB002", FirmwareDiskStaged, L"Tarnell Vellumax 350@USB001=0;Vellumax 650@USB002=3"},
     {"ZeroRecordDevicesSkipped",
      "device\nrecord Acme Laser 9\nport USB003\ndevice\ndevice\nrecord Vellumax 650\nport USB004\n", 1, L"USB004",
      FirmwareDiskStaged, L"Vellumax 650@USB004=3"},

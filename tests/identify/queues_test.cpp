@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {
@@ -122,13 +123,57 @@ TEST_F(QueueLookup, PassesOverPrinterConnectionsOnTheSamePortName)
     EXPECT_STREQ(upgradeState.selectedQueue.printerName, L"Local");
 }
 
-TEST_F(QueueLookup, MatchesThePortAnywhereInThePortTextButOnlyInTheSameCase)
+// A queue is the port's when its port text, split at commas and without the
+// blanks around each part, names the port ignoring case, and no other port:
+// one that names others too is a pool, kept apart.
+TEST_F(QueueLookup, TakesAQueueWhosePortTextNamesThePortAloneAndKeepsPoolsApart)
 {
-    fakeWorld.queues = {queue(L"List", L"USB002,USB001"), queue(L"Longer", L"USB0017"), queue(L"Lower", L"usb001"),
-                        queue(L"None", nullptr), queue(L"Other", L"USB002")};
-    std::vector<PrintQueueRecord> found = findPrintQueues();
-    ASSERT_EQ(names(found), L"List;Longer;");
-    EXPECT_STREQ(found[0].portName, L"USB002,USB001");
+    struct Row {
+        const WCHAR *portText;  // null: the spooler reports none
+        const WCHAR *port;
+        const char *expected;  // "queue", "pool" or "none"
+    } rows[] = {
+        {L"USB001", L"USB001", "queue"},
+        {L"usb001", L"USB001", "queue"},
+        {L"USB001", L"Usb001", "queue"},
+        {L" USB001 ", L"USB001", "queue"},
+        {L"USB001,", L"USB001", "queue"},
+        {L"USB001, usb001", L"USB001", "queue"},
+        {L"USB001,USB002", L"USB001", "pool"},
+        {L"USB002 , usb001", L"USB001", "pool"},
+        {L"USB0017", L"USB001", "none"},
+        {L"XUSB001", L"USB001", "none"},
+        {L"USB001 USB002", L"USB001", "none"},
+        {L"USB0017,USB002", L"USB001", "none"},
+        {L"USB002", L"USB001", "none"},
+        {nullptr, L"USB001", "none"},
+    };
+    for (const Row &row : rows) {
+        resetFakeWorld();
+        upgradeState = UpgradeState{};
+        std::wcscpy(upgradeState.portName, row.port);
+        fakeWorld.queues = {queue(L"Q", row.portText)};
+        const std::string expected = row.expected;
+        const std::string scene = (row.portText ? testing::PrintToString(std::wstring(row.portText)) : "null");
+        EXPECT_EQ(names(findPrintQueues()), expected == "queue" ? L"Q;" : L"") << scene;
+        EXPECT_EQ(names(upgradeState.pooledQueues), expected == "pool" ? L"Q;" : L"") << scene;
+    }
+}
+
+// A lookup asked about another port changes nothing of the run.
+TEST_F(QueueLookup, ALookupElsewhereLeavesTheRunAlone)
+{
+    fakeWorld.queues = {queue(L"VX Q1", L"USB001", L"Q1"), queue(L"VX Q2", L"USB002", L"Q2"),
+                        queue(L"VX ZPool", L"USB001,USB002", L"ZPOOL")};
+    findPrintQueues();
+    const UpgradeState before = upgradeState;
+    PortQueues lookup;
+    EXPECT_TRUE(lookUpPrintQueues(L"usb002", lookup));
+    EXPECT_EQ(names(lookup.queues), L"VX Q2;");
+    EXPECT_EQ(names(lookup.pools), L"VX ZPool;");
+    EXPECT_STREQ(upgradeState.portName, before.portName);
+    EXPECT_TRUE(same(upgradeState.selectedQueue, before.selectedQueue));
+    EXPECT_EQ(names(upgradeState.pooledQueues), L"VX ZPool;");
 }
 
 TEST_F(QueueLookup, LeavesNamesTheSpoolerDoesNotReportEmpty)
@@ -149,7 +194,8 @@ TEST_F(QueueLookup, LeavesNamesTheSpoolerDoesNotReportEmpty)
 TEST_F(QueueLookup, PassesOverAQueueWithANameTooLongToKeep)
 {
     const std::wstring tooLong(nameCapacity, L'x');
-    const std::wstring longPort = L"xUSB001" + tooLong.substr(7);
+    // Blanks around a port are not part of it, so this text names USB001.
+    const std::wstring longPort = L"USB001" + std::wstring(nameCapacity - 6, L' ');
     for (int field = 0; field < 4; ++field) {
         resetFakeWorld();
         FakeQueue odd = queue(L"Odd", L"USB001", L"ODD");
@@ -162,7 +208,7 @@ TEST_F(QueueLookup, PassesOverAQueueWithANameTooLongToKeep)
     // The longest names that fit are kept whole.
     resetFakeWorld();
     const std::wstring longest = tooLong.substr(1);
-    const std::wstring longestPort = longPort.substr(1);
+    const std::wstring longestPort = longPort.substr(0, nameCapacity - 1);
     fakeWorld.queues = {queue(longest.c_str(), longestPort.c_str(), longest.c_str())};
     std::vector<PrintQueueRecord> found = findPrintQueues();
     ASSERT_EQ(found.size(), 1u);
