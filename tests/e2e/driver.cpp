@@ -636,8 +636,11 @@ void press(const std::string &key)
         // the active window's own X window, but not always back after a box
         // closes, where a window manager would; so the tool's window gets it
         // first, as a window manager gives it to the window the user works in.
-        realInput("search --name '^" + utf8(ToolCaption) + "$' windowfocus --sync " +
-                  (key == "escape" ? "key Escape" : "key Return"));
+        // The key itself goes to whatever has the focus: named with the window,
+        // xdotool sends the key's release to that window, and fails when the
+        // press has already closed it, as Escape does on a busy machine.
+        realInput("search --name '^" + utf8(ToolCaption) + "$' windowfocus --sync");
+        realInput(key == "escape" ? "key Escape" : "key Return");
     } else {
         failRun("unknown key " + key);
     }

@@ -64,13 +64,33 @@ e2e_winpath() { local p=$1; echo "Z:${p//\//\\}"; }
 # Every Wine call of ours: quiet, and never on the caller's pipes: Wine's
 # background services inherit them from whichever call starts them, and a
 # test runner (or a pipe in this script) would wait on them for ever.
+#
+# Now and then Wine cannot start a program at all: the loader finds the
+# address it keeps for the shared user data already taken ("failed to map the
+# shared user data: c0000018", shown only with Wine's error messages on), and
+# the call ends with exit code 1, the program never having run. It struck
+# about one start in forty with several prefixes busy side by side. Our
+# programs always say why they fail on stderr, so a failure without a word
+# of the program's own is tried again, each attempt logged, at most three
+# times. What the last attempt said (or that it said nothing) is left in
+# E2E_WINE_SAID for the caller's failure message.
 e2e_wine() {
-    local out rc
+    local out err rc attempt wine_said
     out=$(mktemp)
-    wine "$@" </dev/null >"$out" 2>>"$E2E_ART/wine.err"
-    rc=$?
+    err=$(mktemp)
+    for attempt in 1 2 3; do
+        wine "$@" </dev/null >"$out" 2>"$err"
+        rc=$?
+        cat "$err" >>"$E2E_ART/wine.err"
+        E2E_WINE_SAID=$(tr -d '\r' <"$err" | grep -v '^$' | tail -n 3 | tr '\n' ' ')
+        [ "$rc" -eq 0 ] || [ -n "$E2E_WINE_SAID" ] && break
+        wine_said=$(tr -d '\r' <"$out" | grep -v '^$' | tr '\n' ' ')
+        E2E_WINE_SAID="${1##*/} said nothing and ended with exit code $rc, $attempt times, as when Wine cannot start a program${wine_said:+ (Wine: $wine_said)}"
+        echo "e2e: ${1##*/} ${*:2}: attempt $attempt of 3 said nothing and ended with exit code $rc${wine_said:+ (Wine: $wine_said)}" >&2
+        [ "$attempt" -lt 3 ] && sleep 1
+    done
     tr -d '\r' <"$out"
-    rm -f "$out"
+    rm -f "$out" "$err"
     return $rc
 }
 
@@ -98,10 +118,16 @@ e2e_make_template() {
         # does, where a bare X server has no window manager to draw them.
         e2e_wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null
         e2e_wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null
-        e2e_wine "$E2E_BIN/e2e_spool.exe" driver || exit 1
+        e2e_wine "$E2E_BIN/e2e_spool.exe" driver ||
+            { echo "FAIL: cannot install the test driver: $E2E_WINE_SAID" >&2; exit 1; }
         e2e_wine "$E2E_BIN/e2e_spool.exe" computer >"$dir/computer"
         wineserver -k
         wineserver -w
+        # Wine's server writes the registry only as it ends, and is killed
+        # outright when it takes too long: every scenario copies this prefix,
+        # so one that lost the driver would fail in each of them.
+        grep -q 'Simulated Large-Format Driver' "$WINEPREFIX/system.reg" ||
+            { echo "FAIL: the template's registry has no test driver: Wine's server did not save it" >&2; exit 1; }
         [ -s "$dir/computer" ]
     )
 }
@@ -142,7 +168,7 @@ e2e_begin() {
 }
 
 # e2e_queue <name> <port> <share> shared|unshared [offline]
-e2e_queue() { e2e_wine "$E2E_BIN/e2e_spool.exe" add "$@" || e2e_fail "cannot add queue $1"; }
+e2e_queue() { e2e_wine "$E2E_BIN/e2e_spool.exe" add "$@" || e2e_fail "cannot add queue $1: $E2E_WINE_SAID"; }
 
 # e2e_queue_state <name>: prints shared or unshared.
 e2e_queue_state() { e2e_wine "$E2E_BIN/e2e_spool.exe" state "$1"; }

@@ -41,9 +41,17 @@ struct PrinterCloser {
 };
 using PrinterHandle = std::unique_ptr<void, PrinterCloser>;
 
+// Names the step, the error number and what the system says it means, so a
+// scenario's log tells why its set-up failed without a look at winerror.h.
 int fail(const char *what, DWORD error)
 {
-    std::fprintf(stderr, "e2e_spool: %s failed with error %lu\n", what, error);
+    char meaning[256] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                  meaning, sizeof(meaning), nullptr);
+    while (length > 0 && (meaning[length - 1] == '\n' || meaning[length - 1] == '\r' || meaning[length - 1] == ' '))
+        meaning[--length] = '\0';
+    std::fprintf(stderr, "e2e_spool: %s failed with error %lu (%s)\n", what, error,
+                 length > 0 ? meaning : "no text for this error");
     return 1;
 }
 
