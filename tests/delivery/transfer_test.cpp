@@ -203,6 +203,42 @@ TEST_F(FirmwareTransfer, EachKindSendsItsFilesInOrderThroughAHiddenInterpreter)
 
 // The queue is shared before the first copy and stays shared: whether the
 // sharing goes back now or after the reboot is the caller's to decide.
+// The files confirmed are the files sent: from the checks on, another
+// program may read them (as COPY does) but not write or delete them, each
+// until its own copy has ended; a 650's later files stay held across the
+// reboot wait.
+TEST_F(FirmwareTransfer, EachFirmwareFileIsHeldAgainstChangesUntilItsCopyHasEnded)
+{
+    resetRun(FirmwareDiskStaged);
+    auto heldAgainstWriters = [](const wchar_t *file) {
+        HANDLE writer = CreateFileW(file, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (writer != INVALID_HANDLE_VALUE) {
+            CloseHandle(writer);
+            return false;
+        }
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_SHARING_VIOLATION)) << file;
+        EXPECT_FALSE(DeleteFileW(file)) << file;
+        HANDLE reader = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        EXPECT_NE(reader, INVALID_HANDLE_VALUE) << "COPY could not read " << file;
+        CloseHandle(reader);
+        return true;
+    };
+    ASSERT_TRUE(upgradeCanStart());
+    for (const wchar_t *file : {Disk, PostScript, Base})
+        EXPECT_TRUE(heldAgainstWriters(file)) << file;
+
+    EXPECT_EQ(runFirstStage(), StageSent);
+    EXPECT_FALSE(heldAgainstWriters(Disk));
+    EXPECT_TRUE(heldAgainstWriters(PostScript));
+    EXPECT_TRUE(heldAgainstWriters(Base));
+
+    releaseFirmwareFiles();
+    for (const wchar_t *file : {PostScript, Base})
+        EXPECT_FALSE(heldAgainstWriters(file)) << file;
+}
+
 TEST_F(FirmwareTransfer, AStageSharesTheQueueBeforeItsFirstCopyAndLeavesItShared)
 {
     EXPECT_EQ(runFirstStage(), StageSent);
