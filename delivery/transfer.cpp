@@ -483,7 +483,9 @@ StageOutcome runCopyCommand(const WCHAR *commandLine)
     GetSystemTimeAsFileTime(&upgradeState.copyStart);
     upgradeState.jobsNoted = listQueueJobs(upgradeState.jobsBeforeCopy);
     CommandOutcome outcome = runHiddenCommand(commandLine);
-    if (outcome.stopCameLate)
+    // Only the user's stop goes back: an end of the run (the session, a
+    // failure) has destroyed the window already.
+    if (outcome.stopCameLate && upgradeState.phase == PhaseStopping)
         resumeAfterLateStop();
     // Once the run is ending the user has been, or will be, told why; an
     // interpreter that was ended is no copy error.
