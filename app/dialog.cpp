@@ -179,9 +179,15 @@ void act(HWND window, RunMessage message)
 // grow, for example). Everything goes back at once, before the box: a
 // restore may be what failed, or may be waiting beneath this, and a session
 // that ends while the box is open must find the queue unshared already.
+// That end can fail in turn (a job list that cannot grow): the queue must
+// not stay shared when the process goes.
 void onUnexpectedFailure(HWND window)
 {
-    endRun(window, EndFailure);
+    try {
+        endRun(window, EndFailure);
+    } catch (...) {
+        endRunAtOnce(window);
+    }
 }
 
 INT_PTR handleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

@@ -18,11 +18,6 @@ const WCHAR errorCaption[] = L"Firmware Upgrade Error";
 
 const WCHAR stoppedStart[] =
     L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file.";
-const WCHAR partialJobRemoved[] = L" No part of the file is left in the print queue.";
-const WCHAR partialJobLeftStart[] = L"\nThe print queue ";
-const WCHAR partialJobLeftEnd[] =
-    L" may still hold the rest of it: delete that document in the queue's window before you switch the printer "
-    L"off and on.";
 const WCHAR stoppedEnd[] = L" Switch the printer off and on again, then run the upgrade again.";
 
 const WCHAR failureText[] =
@@ -41,19 +36,14 @@ bool appendStillShared(WCHAR (&text)[confirmationCapacity], bool onNewLine)
            appendText(text, upgradeState.targetShareName) && appendText(text, stillSharedEnd);
 }
 
-bool composeStopped(WCHAR (&text)[confirmationCapacity], PartialJob partial)
+bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport &partial)
 {
-    if (!copyText(text, stoppedStart))
-        return false;
-    if (partial == PartialJobLeft)
-        return appendText(text, partialJobLeftStart) && appendText(text, upgradeState.selectedQueue.printerName) &&
-               appendText(text, partialJobLeftEnd) && appendText(text, stoppedEnd);
-    return appendText(text, partialJobRemoved) && appendText(text, stoppedEnd);
+    return copyText(text, stoppedStart) && appendPartialJob(text, partial) && appendText(text, stoppedEnd);
 }
 
 // The run's last box: what the way out means for the user, and what could
 // not be given back.
-void tell(HWND dialog, RunEnd how, PartialJob partial, bool stillShared)
+void tell(HWND dialog, RunEnd how, const PartialJobReport &partial, bool stillShared)
 {
     WCHAR text[confirmationCapacity] = L"";
     switch (how) {
@@ -91,7 +81,8 @@ void endRun(HWND dialog, RunEnd how)
     const bool quiet = how == EndSessionEnding || upgradeState.phase == PhaseClosing;
     KillTimer(dialog, IDT_REBOOT_WAIT);
     stopCopyInFlight();
-    const PartialJob partial = removeCutShortJob();
+    releaseFirmwareFiles();
+    const PartialJobReport partial = removeCutShortJob();
 
     bool stillShared = false;
     if (restoreDue()) {
@@ -115,6 +106,18 @@ void endRun(HWND dialog, RunEnd how)
     enterPhase(PhaseClosing);
     if (!quiet && !endedMeanwhile)
         tell(dialog, how, partial, stillShared);
+    if (IsWindow(dialog))
+        DestroyWindow(dialog);
+}
+
+void endRunAtOnce(HWND dialog) noexcept
+{
+    KillTimer(dialog, IDT_REBOOT_WAIT);
+    stopCopyInFlight();
+    releaseFirmwareFiles();
+    if (restoreDue())
+        restoreSharingAtOnce();
+    enterPhase(PhaseClosing);
     if (IsWindow(dialog))
         DestroyWindow(dialog);
 }

@@ -36,6 +36,12 @@ enum RunEnd {
 // the run end) gives back what is still held, at once, and shows nothing.
 void endRun(HWND dialog, RunEnd how);
 
+// The way out when endRun() itself has failed (a list that could not
+// grow): ends the copy in flight, lets go of the firmware files, puts the
+// sharing back at once and destroys the window; shows nothing and throws
+// nothing.
+void endRunAtOnce(HWND dialog) noexcept;
+
 // A run whose firmware has all gone out: the sharing the tool added goes
 // back once the queue has printed, then the final text, which names the
 // queue when it is still shared. Ok, Escape or the close box then end the

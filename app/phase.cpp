@@ -30,7 +30,9 @@ const unsigned allowedNext[phaseCount] = {
     /* Restoring    */ phases({PhaseDrainStalled, PhaseFinished}),
     /* DrainStalled */ phases({PhaseAskingToStop, PhaseFinished}),
     /* AskingToStop */ phases({PhaseCopyStalled, PhaseDrainStalled, PhaseStopping}),
-    /* Stopping     */ 0,  // the end of the run follows (app/ending.h)
+    // The end of the run follows (app/ending.h); or, when the copy had gone
+    // through before the stop, the run goes on.
+    /* Stopping     */ phases({PhaseCopying}),
     /* Finished     */ phases({PhaseRestoring}),
     /* Closing      */ 0,
 };

@@ -42,6 +42,13 @@ struct FoundPrinter {
     WCHAR portName[nameCapacity];
 };
 
+// A firmware file the run holds open: others may read it, but not write,
+// rename or delete it.
+struct HeldFile {
+    const WCHAR *name;  // one of the tool's constant file names
+    HANDLE handle;
+};
+
 struct UpgradeState {
     HINSTANCE appInstance = nullptr;
     HWND mainDialog = nullptr;
@@ -76,9 +83,15 @@ struct UpgradeState {
     // could not be listed.
     std::vector<DWORD> jobsBeforeCopy;
     int jobsNoted = 0;
-    // Nonzero once a copy has been ended before it finished: its job in the
-    // queue holds part of a file and must not reach the printer.
+    // When the last copy began (UTC): its own job was submitted since.
+    FILETIME copyStart = {};
+    // Nonzero once a copy has been ended before it finished, or has failed
+    // after it started: its job in the queue may hold part of a file and
+    // must not reach the printer.
     int copyCutShort = 0;
+    // The run's firmware files, held open from the checks until each one's
+    // copy has ended (delivery/transfer.h).
+    std::vector<HeldFile> heldFirmware;
 };
 
 extern UpgradeState upgradeState;

@@ -3,7 +3,10 @@
 #include "app/state.h"
 #include "app/wait.h"
 
+#include <lmcons.h>
 #include <winspool.h>
+
+#include <strsafe.h>
 
 #include <algorithm>
 #include <memory>
@@ -111,6 +114,17 @@ int shareQueue()
     QueueSettings settings;
     if (!openQueueSettings(settings))
         return 0;
+    // Shared meanwhile by someone else (a colleague, a policy, the user in
+    // the printer's properties): that sharing is theirs and stays after the
+    // run, and the copies go to its share name as it is now.
+    if (settings.info()->Attributes & PRINTER_ATTRIBUTE_SHARED) {
+        PrintQueueRecord &queue = upgradeState.selectedQueue;
+        const WCHAR *shareName = settings.info()->pShareName ? settings.info()->pShareName : L"";
+        if (FAILED(StringCchCopyW(queue.shareName, ARRAYSIZE(queue.shareName), shareName)))
+            return 0;
+        queue.isShared = 1;
+        return 1;
+    }
     // Everything else, the share name included, goes back exactly as read:
     // the tool never invents a share name of its own.
     settings.info()->Attributes |= PRINTER_ATTRIBUTE_SHARED;
@@ -162,33 +176,61 @@ bool restoreSharingAtOnce()
     return !upgradeState.sharingNotPutBack;
 }
 
-bool listQueueJobs(std::vector<DWORD> &jobs)
+namespace {
+
+// One job of the selected queue as the spooler listed it.
+struct ListedJob {
+    DWORD id;
+    bool ownSince;  // submitted by this user, and not before the time asked about
+};
+
+// "Submitted" is the spooler's UTC time of the job's arrival, which it
+// keeps to the millisecond or coarser: `since` is taken to its whole second,
+// so that a job from the same instant is not counted as older.
+bool submittedNotBefore(const SYSTEMTIME &submitted, const FILETIME &since)
+{
+    SYSTEMTIME start;
+    FILETIME startSecond, time;
+    if (!FileTimeToSystemTime(&since, &start))
+        return false;
+    start.wMilliseconds = 0;
+    return SystemTimeToFileTime(&start, &startSecond) && SystemTimeToFileTime(&submitted, &time) &&
+           CompareFileTime(&time, &startSecond) >= 0;
+}
+
+bool sameUser(const WCHAR *jobUser, const WCHAR *user)
+{
+    return jobUser != nullptr && user[0] != L'\0' && CompareStringOrdinal(jobUser, -1, user, -1, TRUE) == CSTR_EQUAL;
+}
+
+// Every job of an open queue in one pass; with `since`, which of them are
+// this user's and arrived since then. The queue can gain a job between the
+// size probe and the fill: the fill then asks for more room, and the probe
+// is made again, a few times.
+bool listJobs(HANDLE printer, std::vector<ListedJob> &jobs, const FILETIME *since)
 {
     jobs.clear();
-    // Listing and deleting one's own jobs needs no more than the right to
-    // print; the copies are the user's own jobs.
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-    HANDLE opened = nullptr;
-    if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &opened, &defaults))
-        return false;
-    PrinterHandle printer(opened);
-    // The queue can gain a job between the probe and the fill: then probe
-    // again, a few times.
+    WCHAR user[UNLEN + 1] = L"";
+    DWORD userCapacity = ARRAYSIZE(user);
+    if (since && !GetUserNameW(user, &userCapacity))
+        user[0] = L'\0';  // no job can then be told to be this user's
     for (int attempt = 0; attempt < 3; ++attempt) {
         DWORD needed = 0, returned = 0;
         SetLastError(0);
-        if (EnumJobsW(printer.get(), 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned))
+        if (EnumJobsW(printer, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned))
             return true;  // no jobs
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
             return false;
         GlobalBuffer buffer(GlobalAlloc(GMEM_ZEROINIT, needed));
         if (!buffer)
             return false;
-        if (EnumJobsW(printer.get(), 0, 0xFFFFFFFF, 1, static_cast<BYTE *>(buffer.get()), needed, &needed,
-                      &returned)) {
+        if (EnumJobsW(printer, 0, 0xFFFFFFFF, 1, static_cast<BYTE *>(buffer.get()), needed, &needed, &returned)) {
             const auto *infos = static_cast<const JOB_INFO_1W *>(buffer.get());
-            for (DWORD i = 0; i < returned; ++i)
-                jobs.push_back(infos[i].JobId);
+            for (DWORD i = 0; i < returned; ++i) {
+                const bool own = since && sameUser(infos[i].pUserName, user) &&
+                                 submittedNotBefore(infos[i].Submitted, *since);
+                jobs.push_back({infos[i].JobId, own});
+            }
             return true;
         }
         if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
@@ -197,30 +239,69 @@ bool listQueueJobs(std::vector<DWORD> &jobs)
     return false;
 }
 
-bool deleteJobsAddedSince(const std::vector<DWORD> &before)
+// Listing and deleting one's own jobs needs no more than the right to
+// print; the copies are the user's own jobs.
+PrinterHandle openForJobs()
 {
-    std::vector<DWORD> now;
-    if (!listQueueJobs(now))
-        return false;
     PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
     HANDLE opened = nullptr;
-    bool added = false;
-    for (DWORD job : now)
-        added = added || std::find(before.begin(), before.end(), job) == before.end();
-    if (!added)
-        return true;
     if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &opened, &defaults))
+        return nullptr;
+    return PrinterHandle(opened);
+}
+
+}  // namespace
+
+bool listQueueJobs(std::vector<DWORD> &jobs)
+{
+    jobs.clear();
+    PrinterHandle printer = openForJobs();
+    std::vector<ListedJob> listed;
+    if (!printer || !listJobs(printer.get(), listed, nullptr))
         return false;
-    PrinterHandle printer(opened);
-    bool allDeleted = true;
-    for (DWORD job : now) {
-        if (std::find(before.begin(), before.end(), job) != before.end())
+    for (const ListedJob &job : listed)
+        jobs.push_back(job.id);
+    return true;
+}
+
+JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETIME &copyStart)
+{
+    JobRemoval removal = {JobRemoval::Failed, 0, 0};
+    // One handle for the list and the deletion: the job deleted is the one
+    // that was listed.
+    PrinterHandle printer = openForJobs();
+    std::vector<ListedJob> now;
+    if (!printer || !listJobs(printer.get(), now, &copyStart))
+        return removal;
+    DWORD own = 0;
+    for (const ListedJob &job : now) {
+        if (std::find(before.begin(), before.end(), job.id) != before.end())
             continue;
-        if (!SetJobW(printer.get(), job, 0, nullptr, JOB_CONTROL_DELETE)) {
-            // A job that has gone by itself meanwhile is not left behind.
-            DWORD error = GetLastError();
-            allDeleted = allDeleted && error == ERROR_INVALID_PARAMETER;
+        ++removal.added;
+        if (job.ownSince) {
+            ++own;
+            removal.job = job.id;
         }
     }
-    return allDeleted;
+    // A colleague's document, or a second one of the user's own that
+    // arrived meanwhile, cannot be told from the copy's by more than a
+    // guess: then nothing is deleted, and the user is told where to look.
+    if (removal.added == 0) {
+        removal.result = JobRemoval::NoneAdded;
+        return removal;
+    }
+    if (own != 1) {
+        removal.result = own == 0 ? JobRemoval::NoneOwn : JobRemoval::Several;
+        removal.job = 0;
+        return removal;
+    }
+    if (SetJobW(printer.get(), removal.job, 0, nullptr, JOB_CONTROL_DELETE)) {
+        removal.result = JobRemoval::Removed;
+        return removal;
+    }
+    // A job that has gone by itself meanwhile (printed, or cancelled at the
+    // printer) is not left behind.
+    const DWORD error = GetLastError();
+    removal.result = error == ERROR_INVALID_PARAMETER ? JobRemoval::NoneAdded : JobRemoval::Failed;
+    return removal;
 }

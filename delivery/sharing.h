@@ -20,7 +20,9 @@ struct QueueCondition {
 // Shows nothing.
 QueueCondition readQueueCondition(bool forSharing);
 
-// Sets the shared attribute of upgradeState.selectedQueue; 1 on success.
+// Sets the shared attribute of upgradeState.selectedQueue; 1 on success. A
+// queue found shared already is left as it is and counts as shared before
+// the run (selectedQueue.isShared, with its share name as it is now).
 int shareQueue();
 
 enum RestoreOutcome {
@@ -46,6 +48,20 @@ bool restoreSharingAtOnce();
 // listed.
 bool listQueueJobs(std::vector<DWORD> &jobs);
 
-// Deletes the jobs of the selected queue that are not in `before`. True
-// when none of them is left (none appeared, or all were deleted).
-bool deleteJobsAddedSince(const std::vector<DWORD> &before);
+// What removeOwnJobAddedSince() found and did.
+struct JobRemoval {
+    enum {
+        NoneAdded,  // no job appeared since the copy began, or its own has gone by itself
+        Removed,    // the one job that is the copy's own was deleted: `job`
+        NoneOwn,    // jobs appeared, none of them this user's since the copy began; none deleted
+        Several,    // more than one of them is this user's since the copy began; none deleted
+        Failed,     // the queue could not be listed, or the job not deleted
+    } result;
+    DWORD job;    // when Removed
+    DWORD added;  // how many jobs appeared since the copy began
+};
+
+// Deletes the copy's own job from the selected queue: the one job not in
+// `before` that this user submitted not before `copyStart`. Other users'
+// jobs and the jobs from before are never touched. Shows nothing.
+JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETIME &copyStart);

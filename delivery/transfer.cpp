@@ -79,20 +79,26 @@ bool buildMustBeSharedText(WCHAR (&text)[nameCapacity])
            appendText(text, upgradeState.targetShareName) && appendText(text, L"> must be shared");
 }
 
-// Opened as COPY opens it, for reading with reads shared, and closed again:
-// a file that another program holds open (a download still being written,
-// a scanner) or that the user may not read would otherwise pass the checks
-// and fail its copy only once the queue is shared. False after the box that
-// names the file and why.
-bool firmwareFileReadable(const WCHAR *file)
+// Opened for reading with reads alone shared, and held so until its copy
+// has ended: the file the user confirmed is the file the printer gets, as no
+// other program (a download finishing, a sync client) can write, rename or
+// delete it meanwhile, while the interpreter's COPY, which only reads, still
+// can. A file that another program holds open for writing, or that the user
+// may not read, would otherwise pass the checks and fail its copy only once
+// the queue is shared. False after the box that names the file and why.
+bool firmwareFileHeld(const WCHAR *file)
 {
+    // Noted before the open, so that a list that cannot grow leaves no
+    // handle without an owner.
+    upgradeState.heldFirmware.push_back({file, INVALID_HANDLE_VALUE});
     HANDLE opened = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                 nullptr);
     if (opened != INVALID_HANDLE_VALUE) {
-        CloseHandle(opened);
+        upgradeState.heldFirmware.back().handle = opened;
         return true;
     }
     const DWORD error = GetLastError();
+    upgradeState.heldFirmware.pop_back();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
         showErrorNaming(L"Firmware file ", file,
                         L" is open in another program, so it cannot be sent.\nClose that program, or wait until "
@@ -118,6 +124,7 @@ bool firmwareFileReadable(const WCHAR *file)
 // empty job and the upgrade would be reported as done.
 bool firmwareFilesPresent(FirmwareKind kind)
 {
+    releaseFirmwareFiles();
     for (const WCHAR *file : allFiles(kind)) {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (!GetFileAttributesExW(file, GetFileExInfoStandard, &data) ||
@@ -130,8 +137,10 @@ bool firmwareFilesPresent(FirmwareKind kind)
             showErrorNaming(L"Firmware file ", file, L" is empty.\nFirmware upgrade cancelled.");
             return false;
         }
-        if (!firmwareFileReadable(file))
+        if (!firmwareFileHeld(file)) {
+            releaseFirmwareFiles();
             return false;
+        }
     }
     return true;
 }
@@ -191,6 +200,19 @@ bool shareNameUsable(FirmwareKind kind, const WCHAR *shareName)
     return usable;
 }
 
+// Lets go of one held firmware file, once its copy has ended.
+void releaseFirmwareFile(const WCHAR *file)
+{
+    auto &held = upgradeState.heldFirmware;
+    for (auto entry = held.begin(); entry != held.end(); ++entry) {
+        if (entry->name == file) {
+            CloseHandle(entry->handle);
+            held.erase(entry);
+            return;
+        }
+    }
+}
+
 StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)
 {
     WCHAR commandLine[nameCapacity];
@@ -198,7 +220,9 @@ StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)
         refuseShareName(shareName);
         return StageFailed;
     }
-    return runCopyCommand(commandLine);
+    StageOutcome sent = runCopyCommand(commandLine);
+    releaseFirmwareFile(file);
+    return sent;
 }
 
 StageOutcome sendFiles(const WCHAR *const *files, size_t count)
@@ -234,6 +258,26 @@ struct HandleCloser {
 
 // How long an ended interpreter may take to go.
 const DWORD endingPatience = 5000;
+
+// True, with its exit code, once the interpreter has ended. One whose end
+// cannot be read counts as running: ending it again does no harm.
+bool interpreterEnded(HANDLE process, DWORD &exitCode)
+{
+    return GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE;
+}
+
+// The user chose to stop after the copy had gone through: the run goes on
+// where it was, and says why nothing was stopped.
+void resumeAfterLateStop()
+{
+    enterPhase(PhaseCopying);
+    WCHAR text[confirmationCapacity];
+    if (copyText(text, upgradeState.firmwareKind == FirmwareDiskStaged && !upgradeState.upgradeFinished
+                           ? diskFileText
+                           : copyingText) &&
+        appendText(text, L"\nThe copy had finished before it could be stopped: the upgrade goes on."))
+        SetWindowTextW(upgradeState.statusText, text);
+}
 
 // The interpreter in flight, known to the run while its wait lasts.
 class CopyInFlight {
@@ -314,25 +358,37 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
         if (waited != WaitStopped)
             reportStallOver();
     }
+    // A stop that comes once the interpreter has ended by itself (the copy
+    // went through while the question was open) is too late to cut
+    // anything short: the copy is judged by its exit code as if no stop had
+    // come. Unless the end of the run beneath has acted on the copy already.
+    DWORD exitCode = 0;
+    if (waited == WaitStopped && upgradeState.copyProcess == process.get() &&
+        interpreterEnded(process.get(), exitCode)) {
+        upgradeState.copyProcess = nullptr;
+        return {CommandOutcome::Finished, 0, exitCode, true, true};
+    }
     if (waited == WaitStopped) {
         // COPY runs inside the interpreter: ending it ends the copy, and
         // nothing of the tool's is left running.
         stopCopyInFlight();
-        return {CommandOutcome::Stopped, ERROR_CANCELLED, 0};
+        return {CommandOutcome::Stopped, ERROR_CANCELLED, 0, true};
+    }
+    if (waited != WaitSignalled) {
+        // The wait failed, not the copy: the interpreter may still be
+        // copying, and is not left to go on once its handle is closed.
+        DWORD error = GetLastError();
+        stopCopyInFlight();
+        return {CommandOutcome::Failed, error, 0, true};
     }
     upgradeState.copyProcess = nullptr;
-    if (waited != WaitSignalled) {
-        DWORD error = GetLastError();
-        return {CommandOutcome::Failed, error, 0};
-    }
     // COPY reports a missing file or an unreachable share only through the
     // exit code; the hidden window shows nothing.
-    DWORD exitCode = 0;
     if (!GetExitCodeProcess(process.get(), &exitCode)) {
         DWORD error = GetLastError();
-        return {CommandOutcome::Failed, error, 0};
+        return {CommandOutcome::Failed, error, 0, true};
     }
-    return {CommandOutcome::Finished, 0, exitCode};
+    return {CommandOutcome::Finished, 0, exitCode, true};
 }
 
 void stopCopyInFlight()
@@ -341,40 +397,112 @@ void stopCopyInFlight()
     if (!process)
         return;
     upgradeState.copyProcess = nullptr;
+    // A copy that has ended by itself is complete or failed on its own;
+    // nothing of it is cut short, and its job is left alone.
+    DWORD exitCode = 0;
+    if (interpreterEnded(process, exitCode))
+        return;
     TerminateProcess(process, ERROR_CANCELLED);
     WaitForSingleObject(process, endingPatience);
     upgradeState.copyCutShort = 1;
 }
 
-PartialJob removeCutShortJob()
+PartialJobReport removeCutShortJob()
 {
+    PartialJobReport report = {NoPartialJob, 0, 0};
     if (!upgradeState.copyCutShort)
-        return NoPartialJob;
+        return report;
     upgradeState.copyCutShort = 0;
     // Without the jobs from before the copy, the copy's own cannot be told
-    // from the user's other documents, which are not the tool's to delete.
-    if (!upgradeState.jobsNoted || !deleteJobsAddedSince(upgradeState.jobsBeforeCopy))
-        return PartialJobLeft;
-    return PartialJobRemoved;
+    // from the documents that were there, which are not the tool's to delete.
+    report.what = PartialJobLeft;
+    if (!upgradeState.jobsNoted)
+        return report;
+    const JobRemoval removal = removeOwnJobAddedSince(upgradeState.jobsBeforeCopy, upgradeState.copyStart);
+    report.job = removal.job;
+    report.added = removal.added;
+    switch (removal.result) {
+    case JobRemoval::NoneAdded:
+        report.what = PartialJobGone;
+        break;
+    case JobRemoval::Removed:
+        report.what = PartialJobRemoved;
+        break;
+    case JobRemoval::NoneOwn:
+    case JobRemoval::Several:
+        report.what = PartialJobUnclear;
+        break;
+    case JobRemoval::Failed:
+        break;
+    }
+    return report;
+}
+
+bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const PartialJobReport &report)
+{
+    const WCHAR *queue = upgradeState.selectedQueue.printerName;
+    WCHAR number[64];
+    switch (report.what) {
+    case NoPartialJob:
+        return true;
+    case PartialJobGone:
+        return appendText(text, L" No part of the file is left in the print queue.");
+    case PartialJobRemoved:
+        return SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" Its unfinished document (job %lu) was deleted",
+                                          static_cast<unsigned long>(report.job))) &&
+               appendText(text, number) && appendText(text, L" from the print queue ") && appendText(text, queue) &&
+               appendText(text, L"; no other document was touched.");
+    case PartialJobUnclear:
+        return SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" holds %lu document(s) that arrived",
+                                          static_cast<unsigned long>(report.added))) &&
+               appendText(text, L"\nThe print queue ") && appendText(text, queue) && appendText(text, number) &&
+               appendText(text, L" during the copy, and the tool cannot tell which one is its own, so it deleted "
+                                L"none: delete the firmware document in the queue's window before you switch the "
+                                L"printer off and on.");
+    case PartialJobLeft:
+        break;
+    }
+    return appendText(text, L"\nThe print queue ") && appendText(text, queue) &&
+           appendText(text, L" may still hold the rest of it: delete that document in the queue's window before you "
+                            L"switch the printer off and on.");
+}
+
+void releaseFirmwareFiles()
+{
+    for (const HeldFile &file : upgradeState.heldFirmware) {
+        if (file.handle != INVALID_HANDLE_VALUE)
+            CloseHandle(file.handle);
+    }
+    upgradeState.heldFirmware.clear();
 }
 
 StageOutcome runCopyCommand(const WCHAR *commandLine)
 {
-    // What the queue holds before the copy, so that a copy cut short can
-    // take back its own job and nothing else.
+    // When the copy began and what the queue held before it, so that a copy
+    // cut short can take back its own job and nothing else.
+    GetSystemTimeAsFileTime(&upgradeState.copyStart);
     upgradeState.jobsNoted = listQueueJobs(upgradeState.jobsBeforeCopy);
     CommandOutcome outcome = runHiddenCommand(commandLine);
+    // Only the user's stop goes back: an end of the run (the session, a
+    // failure) has destroyed the window already.
+    if (outcome.stopCameLate && upgradeState.phase == PhaseStopping)
+        resumeAfterLateStop();
     // Once the run is ending the user has been, or will be, told why; an
     // interpreter that was ended is no copy error.
     if (outcome.end == CommandOutcome::Stopped || runEnding())
         return StageStopped;
     if (outcome.end == CommandOutcome::Finished && outcome.exitCode == 0)
         return StageSent;
+    // A copy that failed after it started may have left part of the file in
+    // the queue: it goes before anything waits for the queue to empty, so
+    // that the printer never gets it.
+    upgradeState.copyCutShort = outcome.started ? 1 : 0;
+    const PartialJobReport partial = removeCutShortJob();
     DWORD number = outcome.end == CommandOutcome::Finished ? outcome.exitCode : outcome.error;
-    WCHAR text[nameCapacity];
-    if (SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text),
-                                   L"Error %d copying Firmware files to printer!\nFirmware upgrade cancelled.",
-                                   static_cast<int>(number))))
+    WCHAR text[confirmationCapacity];
+    if (SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text), L"Error %d copying Firmware files to printer!",
+                                   static_cast<int>(number))) &&
+        appendPartialJob(text, partial) && appendText(text, L"\nFirmware upgrade cancelled."))
         showError(text);
     else
         showError(L"Firmware upgrade cancelled.");

@@ -25,8 +25,9 @@ StageOutcome runCopyCommand(const WCHAR *commandLine);
 // Checks, without changing anything, what the upgrade of the selected queue
 // needs: a current directory the interpreter can use, every firmware file of
 // both stages there, not empty and readable, a share name that can be copied
-// to.
-// False after the error box that says what is wrong.
+// to. The firmware files stay open, with others allowed to read them only,
+// each until its copy has ended, or releaseFirmwareFiles().
+// False after the error box that says what is wrong; nothing is held then.
 bool upgradeCanStart();
 
 // Shares the queue when it is not shared yet, then sends the first (for most
@@ -48,6 +49,8 @@ struct CommandOutcome {
     enum { Finished, Failed, Stopped } end;
     DWORD error;     // when Failed: the error of the step that failed
     DWORD exitCode;  // when Finished
+    bool started = false;       // the interpreter was started: its copy may have left a job
+    bool stopCameLate = false;  // Finished although the run was stopped: the interpreter had ended by then
 };
 
 // Starts the system folder's cmd.exe hidden with the given parameters, waits
@@ -58,19 +61,35 @@ struct CommandOutcome {
 CommandOutcome runHiddenCommand(const WCHAR *commandLine);
 
 // Ends the copy whose interpreter is running, if any, and marks it cut
-// short. Shows nothing.
+// short; one whose interpreter has ended by itself is left as it ended.
+// Shows nothing.
 void stopCopyInFlight();
 
 enum PartialJob {
-    NoPartialJob,       // no copy was cut short
-    PartialJobRemoved,  // the job of the copy that was cut short is no longer in the queue
-    PartialJobLeft,     // it may still be there: it could not be found or deleted
+    NoPartialJob,       // no copy was cut short or failed
+    PartialJobGone,     // it was, and nothing of it is in the queue
+    PartialJobRemoved,  // its own job was deleted (and nothing else)
+    PartialJobUnclear,  // jobs arrived meanwhile and none, or more than one, can be its own: none deleted
+    PartialJobLeft,     // it may still be there: the queue could not be listed, or the job not deleted
 };
 
-// After a copy was cut short: deletes the jobs that appeared in the queue
-// since it began, so that the printer never gets a partial file once it is
+struct PartialJobReport {
+    PartialJob what;
+    DWORD job;    // PartialJobRemoved: the job deleted
+    DWORD added;  // PartialJobUnclear: how many jobs arrived during the copy
+};
+
+// After a copy was cut short or failed: deletes its own job from the queue
+// (sharing.h), so that the printer never gets a partial file once it is
 // back. Shows nothing.
-PartialJob removeCutShortJob();
+PartialJobReport removeCutShortJob();
+
+// Appends what became of the partial job, for the stopped and the error
+// boxes; nothing for NoPartialJob. False when it does not fit.
+bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const PartialJobReport &report);
+
+// Lets go of every firmware file that upgradeCanStart() holds open.
+void releaseFirmwareFiles();
 
 // "/C COPY /B <fileName> "\\<computerName>\<shareName>"". False when the
 // share name cannot be handed to the interpreter safely (empty, or holding

@@ -270,10 +270,15 @@ int detectPrinter()
         return 0;
 
     DeviceList list = {};
-    int result = 0;
+    // The library may have taken resources even on failure, and a list that
+    // cannot grow while a printer is noted must not skip the release: it
+    // goes before the library is freed, on every path.
+    struct Release {
+        ReleaseDevicesFunction *release;
+        DeviceList *list;
+        ~Release() { callReleaseDevices(release, list); }
+    } release{releaseDevices, &list};
     if (callGetDevices(getDevices, &list, 0, 4) == 0 && list.deviceCount != 0 && list.devices != nullptr)
-        result = readDevices(list);
-    // The library may have taken resources even on failure.
-    callReleaseDevices(releaseDevices, &list);
-    return result;
+        return readDevices(list);
+    return 0;
 }

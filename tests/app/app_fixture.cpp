@@ -37,6 +37,7 @@ void AppTest::TearDown()
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
     disconnectPrinter();
+    releaseFirmwareFiles();
     for (const WCHAR *file : firmwareFiles)
         DeleteFileW(file);
 }
@@ -47,6 +48,7 @@ void AppTest::startOver()
     EXPECT_FALSE(fakeWorld.endlessWait) << "the run waited for something that never came";
     if (dialog && IsWindow(dialog))
         DestroyWindow(dialog);
+    releaseFirmwareFiles();
     resetFakeWorld();
     upgradeState = UpgradeState{};
 }

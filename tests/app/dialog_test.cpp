@@ -197,23 +197,39 @@ TEST_F(AppTest, EscapeAndCloseUnshareAQueueTheToolSharedBeforeTheWindowGoes)
         UINT message;
         WPARAM wParam;
         bool toolShared;
-    } cases[] = {{WM_COMMAND, IDCANCEL, false}, {WM_COMMAND, IDCANCEL, true}, {WM_CLOSE, 0, false}, {WM_CLOSE, 0, true}};
+        // The session ends during the wait for the jobs, and its unshare is
+        // refused: Windows ends the process, and no box may follow.
+        bool sessionEnds;
+    } cases[] = {{WM_COMMAND, IDCANCEL, false, false}, {WM_COMMAND, IDCANCEL, true, false},
+                 {WM_CLOSE, 0, false, false},          {WM_CLOSE, 0, true, false},
+                 {WM_COMMAND, IDCANCEL, true, true}};
     for (const Case &c : cases) {
-        SCOPED_TRACE(testing::Message() << "message " << c.message << ", tool shared " << c.toolShared);
+        SCOPED_TRACE(testing::Message() << "message " << c.message << ", tool shared " << c.toolShared
+                                        << ", session ends " << c.sessionEnds);
         startOver();
         ASSERT_NE(createDialog(), nullptr);
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
         fakeWorld.queues[0].jobCounts = {1, 0};
+        if (c.sessionEnds)
+            fakeWorld.queues[0].jobCounts = {1, 1, 0};
         if (c.toolShared)
             sharedByTheTool();
         upgradeState.phase = PhaseFinished;
         bool openWhileJobsPrint = false;
-        fakeWorld.onSleep = [&](DWORD) { openWhileJobsPrint = IsWindow(dialog); };
+        fakeWorld.onSleep = [&](DWORD) {
+            openWhileJobsPrint = IsWindow(dialog);
+            if (c.sessionEnds && fakeWorld.sleeps.size() == 1) {
+                fakeWorld.setFails = true;
+                PostMessageW(dialog, WM_QUERYENDSESSION, 0, 0);
+                PostMessageW(dialog, WM_ENDSESSION, TRUE, 0);
+            }
+        };
 
         EXPECT_EQ(mainDialogProc(dialog, c.message, c.wParam, 0), TRUE);
         EXPECT_FALSE(IsWindow(dialog));
         EXPECT_EQ(fakeWorld.writes.size(), c.toolShared ? 1u : 0u) << "restored once, and only when due";
-        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        EXPECT_EQ(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED, c.sessionEnds ? 8u : 0u);
+        EXPECT_TRUE(fakeWorld.boxes.empty());
         EXPECT_EQ(openWhileJobsPrint, c.toolShared);
         EXPECT_TRUE(takeQuit());
     }
@@ -240,40 +256,57 @@ TEST_F(AppTest, EscapeTriesARestoreThatStoppedShortOnceMore)
 
 // A failure deep inside a copy (here an allocation) ends the run through
 // the dialog procedure, with a box, the sharing put back and no window left.
+// When that end fails in turn (the job list cannot grow), the sharing still
+// goes back at once and the window goes, without a box.
 TEST_F(AppTest, AnExceptionInsideARunEndsItWithABoxAndUnshares)
 {
-    connectPrinter();
-    provideFirmwareFiles();
-    ASSERT_NE(createDialog(), nullptr);
-    fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
-    fakeWorld.queues[0].jobIds = {5};
-    fakeWorld.processScripts = {ProcessScript{}};
-    fakeWorld.processScripts[0].onRun = [] {
-        fakeWorld.queues[0].jobIds.push_back(6);
-        throw std::bad_alloc();
-    };
-    upgradeState.phase = PhaseStarting;
-    // A log-off while the box is open ends the process when the box's loop
-    // hands it WM_ENDSESSION: the queue must be unshared by then.
-    bool sharedDuringBox = true;
-    fakeWorld.onBox = [&](const ShownBox &) {
-        sharedDuringBox = fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED;
-        return IDOK;
-    };
+    for (bool endFails : {false, true}) {
+        SCOPED_TRACE(endFails ? "the end fails too" : "the end works");
+        startOver();
+        connectPrinter();
+        provideFirmwareFiles();
+        ASSERT_NE(createDialog(), nullptr);
+        fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+        fakeWorld.queues[0].jobIds = {5};
+        fakeWorld.processScripts = {ProcessScript{}};
+        bool failed = false;
+        fakeWorld.processScripts[0].onRun = [&] {
+            fakeWorld.queues[0].jobIds.push_back(6);
+            failed = true;
+            throw std::bad_alloc();
+        };
+        fakeWorld.onEnumJobs = [&] {
+            if (failed && endFails)
+                throw std::bad_alloc();
+        };
+        upgradeState.phase = PhaseStarting;
+        // A log-off while the box is open ends the process when the box's loop
+        // hands it WM_ENDSESSION: the queue must be unshared by then.
+        bool sharedDuringBox = true;
+        fakeWorld.onBox = [&](const ShownBox &) {
+            sharedDuringBox = fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED;
+            return IDOK;
+        };
 
-    EXPECT_EQ(mainDialogProc(dialog, WM_APP, 0, 0), TRUE);
-    EXPECT_FALSE(sharedDuringBox);
-    EXPECT_EQ(fakeWorld.terminatedProcesses, 1) << "the copy left running";
-    EXPECT_EQ(fakeWorld.deletedJobs, std::vector<DWORD>{6}) << "the cut-short copy's job left in the queue";
-    ASSERT_EQ(fakeWorld.boxes.size(), 2u);
-    EXPECT_EQ(fakeWorld.boxes[1].caption, L"Firmware Upgrade Error");
-    EXPECT_EQ(fakeWorld.boxes[1].text, L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may "
-                                       L"not have been updated completely.");
-    EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
-    EXPECT_EQ(fakeWorld.writes.size(), 2u) << "shared, then unshared";
-    EXPECT_EQ(upgradeState.phase, PhaseClosing);
-    EXPECT_FALSE(IsWindow(dialog));
-    EXPECT_TRUE(takeQuit());
+        EXPECT_EQ(mainDialogProc(dialog, WM_APP, 0, 0), TRUE);
+        EXPECT_FALSE(sharedDuringBox);
+        EXPECT_EQ(fakeWorld.terminatedProcesses, 1) << "the copy left running";
+        if (endFails) {
+            EXPECT_EQ(fakeWorld.boxes.size(), 1u) << "only the confirmation";
+        } else {
+            EXPECT_EQ(fakeWorld.deletedJobs, std::vector<DWORD>{6}) << "the cut-short copy's job left in the queue";
+            ASSERT_EQ(fakeWorld.boxes.size(), 2u);
+            EXPECT_EQ(fakeWorld.boxes[1].caption, L"Firmware Upgrade Error");
+            EXPECT_EQ(fakeWorld.boxes[1].text, L"An unexpected error has stopped the upgrade tool.\nThe printer "
+                                               L"firmware may not have been updated completely.");
+        }
+        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        EXPECT_EQ(fakeWorld.writes.size(), 2u) << "shared, then unshared";
+        EXPECT_EQ(upgradeState.phase, PhaseClosing);
+        EXPECT_FALSE(IsWindow(dialog));
+        EXPECT_TRUE(upgradeState.heldFirmware.empty()) << "a firmware file held after the end";
+        EXPECT_TRUE(takeQuit());
+    }
 }
 
 TEST_F(AppTest, OtherCommandsChangeNothing)

@@ -672,8 +672,10 @@ TEST_F(Sequence, NothingIsSentWithoutAClearOk)
 
 // A printer that stops taking data leaves its copy hanging. After a minute
 // Escape offers to stop; yes ends the interpreter, takes the copy's partial
-// job out of the queue (the user's own job stays), unshares without waiting
-// and says what to do; no lets the copy go on.
+// job out of the queue (the user's older job and a colleague's stay),
+// unshares without waiting and says what to do; no lets the copy go on. A
+// yes that comes after the copy went through stops nothing, and a session
+// that ends while the question is open shows no box.
 TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
 {
     const std::wstring stalled = std::wstring(copying) + L"\nThe copy to the printer has not finished for a minute. "
@@ -681,22 +683,42 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
     const std::wstring stoppedStart =
         L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file.";
     const std::wstring stoppedEnd = L" Switch the printer off and on again, then run the upgrade again.";
-    const std::wstring removed = L" No part of the file is left in the print queue.";
+    const std::wstring removed =
+        L" Its unfinished document (job 8) was deleted from the print queue Vellumax 350; no other document was "
+        L"touched.";
+    const std::wstring left = L"\nThe print queue Vellumax 350 may still hold the rest of it: delete that document "
+                              L"in the queue's window before you switch the printer off and on.";
+    enum Ending { Stopped, GoesOn, Session };
     struct Case {
         const char *name;
         int answer;
-        bool deletionRefused;
-        bool unshareRefused;
+        std::function<void()> beforeCopy;  // also: what the queue holds before the copy
+        std::function<void()> duringCopy;  // beside the copy's own job 8 and a colleague's 9
+        bool copyGoesThroughMeanwhile;
+        Ending ending;
+        std::vector<DWORD> deleted;
         std::wstring stoppedText;
     } cases[] = {
-        {"stop", IDYES, false, false, stoppedStart + removed + stoppedEnd},
-        {"stop, the job cannot be deleted", IDYES, true, false,
-         stoppedStart + L"\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the "
-                        L"queue's window before you switch the printer off and on." + stoppedEnd},
-        {"stop, the unshare refused", IDYES, false, true,
+        {"stop", IDYES, [] {}, [] {}, false, Stopped, {8}, stoppedStart + removed + stoppedEnd},
+        {"stop, the job cannot be deleted", IDYES, [] { fakeWorld.setJobFails = true; }, [] {}, false, Stopped, {},
+         stoppedStart + left + stoppedEnd},
+        // Without them the copy's own could not be told from the rest.
+        {"stop, the jobs before the copy could not be listed", IDYES, [] { fakeWorld.enumJobsFails = true; },
+         [] { fakeWorld.enumJobsFails = false; }, false, Stopped, {}, stoppedStart + left + stoppedEnd},
+        {"stop, a second document of the user's arrived", IDYES, [] {},
+         [] { fakeWorld.queues[0].jobIds.push_back(10); }, false, Stopped, {},
+         stoppedStart +
+             L"\nThe print queue Vellumax 350 holds 3 document(s) that arrived during the copy, and the tool cannot "
+             L"tell which one is its own, so it deleted none: delete the firmware document in the queue's window "
+             L"before you switch the printer off and on." +
+             stoppedEnd},
+        {"stop, the unshare refused", IDYES, [] {}, [] { fakeWorld.setFails = true; }, false, Stopped, {8},
          stoppedStart + removed + stoppedEnd + L"\nThe printer Vellumax 350 is still shared as VX350: the tool could "
                                                L"not stop sharing it. Stop sharing it in the printer's properties."},
-        {"go on", IDNO, false, false, L""},
+        {"go on", IDNO, [] {}, [] {}, false, GoesOn, {}, L""},
+        {"stop after the copy went through", IDYES, [] {}, [] {}, true, GoesOn, {}, L""},
+        {"the session ends while the question is open", IDNO, [] {}, [] {}, false, Session, {8}, L""},
+        {"the session ends after the copy went through", IDNO, [] {}, [] {}, true, Session, {}, L""},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -706,19 +728,22 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
         upgradeState.phase = PhaseStarting;
         connectPrinter();
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
-        // A job of the user's own before the copy; the copy's job appears.
+        // A job of the user's own before the copy; the copy's job appears,
+        // and a colleague's beside it.
         fakeWorld.queues[0].jobIds = {7};
-        fakeWorld.setJobFails = c.deletionRefused;
+        fakeWorld.queues[0].jobUsers[9] = L"colleague";
+        c.beforeCopy();
         // After a stop the queue keeps a job that does not print: the
         // sharing must go back without waiting for it.
-        if (c.answer == IDYES)
+        if (c.ending != GoesOn)
             fakeWorld.queues[0].jobCounts = {0, 1};
         fakeWorld.processScripts = {ProcessScript{}};
         fakeWorld.processScripts[0].runsFor = 600000;
         // Escape during the first minute means nothing; after it, it asks.
         fakeWorld.processScripts[0].onRun = [&] {
             fakeWorld.queues[0].jobIds.push_back(8);
-            fakeWorld.setFails = c.unshareRefused;
+            fakeWorld.queues[0].jobIds.push_back(9);
+            c.duringCopy();
             PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
         };
         fakeWorld.onSleep = [&](DWORD milliseconds) {
@@ -726,7 +751,20 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
                 PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
         };
         statusAtBoxes.clear();
-        answerBoxes({IDOK, c.answer});
+        answerBoxes({IDOK});
+        auto answerConfirmation = fakeWorld.onBox;
+        fakeWorld.onBox = [&](const ShownBox &box) {
+            if (fakeWorld.boxes.size() != 2)
+                return answerConfirmation(box);
+            statusAtBoxes.push_back(text(IDC_STATUS_TEXT));
+            if (c.copyGoesThroughMeanwhile)
+                endRunningProcesses();
+            if (c.ending == Session) {
+                SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0);
+                SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
+            }
+            return c.answer;
+        };
 
         runUpgradeSequence(dialog);
         ASSERT_GE(fakeWorld.boxes.size(), 2u);
@@ -735,20 +773,23 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
         EXPECT_EQ(fakeWorld.boxes[1].type, UINT(MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2));
         EXPECT_EQ(fakeWorld.boxes[1].owner, dialog);
         EXPECT_EQ(statusAtBoxes[1], stalled);
-        EXPECT_EQ(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED, c.unshareRefused ? 8u : 0u);
-        if (c.answer == IDYES) {
+        EXPECT_EQ(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED,
+                  c.stoppedText.find(L"still shared") != std::wstring::npos ? 8u : 0u);
+        EXPECT_EQ(fakeWorld.deletedJobs, c.deleted);
+        EXPECT_EQ(fakeWorld.terminatedProcesses, c.ending == GoesOn || c.copyGoesThroughMeanwhile ? 0 : 1);
+        if (c.ending != GoesOn) {
             EXPECT_EQ(std::count(fakeWorld.sleeps.begin(), fakeWorld.sleeps.end(), 1000u), 0)
                 << "waited for the queue's jobs after a stop";
-            EXPECT_EQ(fakeWorld.terminatedProcesses, 1);
-            EXPECT_EQ(fakeWorld.deletedJobs, c.deletionRefused ? std::vector<DWORD>{} : std::vector<DWORD>{8});
+            EXPECT_FALSE(IsWindow(dialog));
+        }
+        if (c.ending == Stopped) {
             ASSERT_EQ(fakeWorld.boxes.size(), 3u);
             EXPECT_EQ(fakeWorld.boxes[2].text, c.stoppedText);
             EXPECT_EQ(fakeWorld.boxes[2].type, UINT(MB_OK | MB_ICONWARNING));
-            EXPECT_FALSE(IsWindow(dialog));
         } else {
-            EXPECT_EQ(fakeWorld.terminatedProcesses, 0);
-            EXPECT_TRUE(fakeWorld.deletedJobs.empty());
-            EXPECT_EQ(fakeWorld.boxes.size(), 2u);
+            EXPECT_EQ(fakeWorld.boxes.size(), 2u) << "a box after the question";
+        }
+        if (c.ending == GoesOn) {
             EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
         }
         EXPECT_EQ(fakeWorld.liveProcessHandles, 0);

@@ -157,31 +157,73 @@ TEST_F(QueueSharing, ARefusedUnshareWriteStillEndsTheToolsHoldOnTheQueue)
     expectEverythingReleased();
 }
 
-// A copy cut short takes back its own job and nothing else: the user's
-// other documents in the queue are not the tool's to delete.
-TEST_F(QueueSharing, OnlyTheJobsAddedSinceTheCopyBeganAreDeleted)
+// A copy cut short takes back its own job and nothing else: the job that
+// arrived since the copy began, sent by this user not before it began.
+// Colleagues' documents, older ones and the user's other documents stay,
+// and when the copy's own cannot be told apart nothing is deleted.
+TEST_F(QueueSharing, OnlyTheCopysOwnJobIsDeleted)
 {
+    const SYSTEMTIME lastYear = {2025, 6, 0, 2, 12, 0, 0, 0};
     struct Case {
         const char *name;
         std::vector<DWORD> now;
-        std::function<void()> world;
-        bool noneLeft;
+        std::function<void(FakeQueue &)> world;
+        int result;
+        DWORD job;
+        DWORD added;
         std::vector<DWORD> deleted;
     } cases[] = {
-        {"none added", {3, 4}, [] {}, true, {}},
-        {"two added", {3, 9, 4, 10}, [] {}, true, {9, 10}},
-        {"the queue cannot be listed", {3, 9}, [] { fakeWorld.enumJobsFails = true; }, false, {}},
-        {"a deletion refused", {3, 9}, [] { fakeWorld.setJobFails = true; }, false, {}},
+        {"none added", {3, 4}, [](FakeQueue &) {}, JobRemoval::NoneAdded, 0, 0, {}},
+        {"its own beside a colleague's and an older one", {3, 10, 9, 4, 11},
+         [&](FakeQueue &q) {
+             q.jobUsers[10] = L"colleague";
+             q.jobSubmitted[11] = lastYear;
+         },
+         JobRemoval::Removed, 9, 3, {9}},
+        {"two of this user's since the copy began", {3, 9, 4, 10}, [](FakeQueue &) {}, JobRemoval::Several, 0, 2, {}},
+        {"a colleague's alone", {3, 10}, [](FakeQueue &q) { q.jobUsers[10] = L"colleague"; }, JobRemoval::NoneOwn, 0,
+         1, {}},
+        {"a job arrives between the size probe and the fill", {3, 9},
+         [](FakeQueue &q) {
+             q.jobsArrivingAfterProbe = {10};
+             q.jobUsers[10] = L"colleague";
+         },
+         JobRemoval::Removed, 9, 2, {9}},
+        {"the queue cannot be listed", {3, 9}, [](FakeQueue &) { fakeWorld.enumJobsFails = true; },
+         JobRemoval::Failed, 0, 0, {}},
+        {"the deletion refused", {3, 9}, [](FakeQueue &) { fakeWorld.setJobFails = true; }, JobRemoval::Failed, 9, 1,
+         {}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         reset(OtherAttributes);
         fakeWorld.queues[0].jobIds = c.now;
-        c.world();
-        EXPECT_EQ(deleteJobsAddedSince({3, 4}), c.noneLeft);
+        c.world(fakeWorld.queues[0]);
+        FILETIME copyStart;
+        GetSystemTimeAsFileTime(&copyStart);
+        const JobRemoval removal = removeOwnJobAddedSince({3, 4}, copyStart);
+        EXPECT_EQ(removal.result, c.result);
+        EXPECT_EQ(removal.job, c.job);
+        EXPECT_EQ(removal.added, c.added);
         EXPECT_EQ(fakeWorld.deletedJobs, c.deleted);
         expectEverythingReleased();
     }
+}
+
+// A queue that someone else shared while the details were on screen is
+// theirs: the tool writes nothing, copies to its share name as it is now and
+// has nothing to put back.
+TEST_F(QueueSharing, AQueueFoundSharedAlreadyIsLeftAsItIs)
+{
+    fakeWorld.queues[0].attributes |= PRINTER_ATTRIBUTE_SHARED;
+    fakeWorld.queues[0].shareName = L"Theirs";
+    EXPECT_EQ(shareQueue(), 1);
+    EXPECT_TRUE(fakeWorld.writes.empty());
+    EXPECT_EQ(upgradeState.sharedByTool, 0);
+    EXPECT_EQ(upgradeState.selectedQueue.isShared, 1);
+    EXPECT_STREQ(upgradeState.selectedQueue.shareName, L"Theirs");
+    EXPECT_FALSE(restoreDue());
+    expectEverythingReleased();
 }
 
 }  // namespace

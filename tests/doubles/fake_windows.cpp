@@ -1,5 +1,7 @@
 #include "tests/doubles/fake_windows.h"
 
+#include <lmcons.h>
+
 #include <winspool.h>
 #include <shellapi.h>
 
@@ -287,6 +289,8 @@ DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles,
     advanceClock(rest);
     if (script->waitResult == WAIT_FAILED)
         SetLastError(script->waitError);
+    else if (script->waitResult == WAIT_OBJECT_0)
+        script->ended = true;
     return script->waitResult;
 }
 
@@ -311,7 +315,7 @@ BOOL WINAPI fakeGetExitCodeProcess(HANDLE handle, LPDWORD exitCode)
         SetLastError(script->exitCodeError);
         return FALSE;
     }
-    *exitCode = script->exitCode;
+    *exitCode = script->ended ? script->exitCode : STILL_ACTIVE;
     return TRUE;
 }
 
@@ -339,7 +343,11 @@ BOOL WINAPI fakeTerminateProcess(HANDLE handle, UINT exitCode)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (script->ended)
+        return TRUE;
     script->terminated = true;
+    script->ended = true;
+    script->exitCode = exitCode;
     ++fakeWorld.terminatedProcesses;
     return TRUE;
 }
@@ -610,6 +618,8 @@ extern "C" BOOL WINAPI EnumJobsW(HANDLE handle, DWORD firstJob, DWORD jobCount, 
 {
     FakeQueue *queue = queueOf(handle);
     *returned = 0;
+    if (fakeWorld.onEnumJobs)
+        fakeWorld.onEnumJobs();
     if (!queue || level != 1 || fakeWorld.enumJobsFails) {
         note(L"EnumJobs failed");
         SetLastError(queue && level == 1 ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
@@ -624,13 +634,29 @@ extern "C" BOOL WINAPI EnumJobsW(HANDLE handle, DWORD firstJob, DWORD jobCount, 
     }
     if (buffer == nullptr || bufferSize < *needed) {
         note(L"EnumJobs probe");
+        queue->jobIds.insert(queue->jobIds.end(), queue->jobsArrivingAfterProbe.begin(),
+                             queue->jobsArrivingAfterProbe.end());
+        queue->jobsArrivingAfterProbe.clear();
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
+    static std::wstring thisUser;
+    WCHAR user[UNLEN + 1] = L"";
+    DWORD capacity = ARRAYSIZE(user);
+    thisUser = GetUserNameW(user, &capacity) ? user : L"";
     auto *infos = reinterpret_cast<JOB_INFO_1W *>(buffer);
     for (size_t i = 0; i < count; ++i) {
+        const DWORD id = queue->jobIds[first + i];
         std::memset(&infos[i], 0, sizeof(JOB_INFO_1W));
-        infos[i].JobId = queue->jobIds[first + i];
+        infos[i].JobId = id;
+        auto sender = queue->jobUsers.find(id);
+        infos[i].pUserName = const_cast<LPWSTR>(sender != queue->jobUsers.end() ? sender->second.c_str()
+                                                                                 : thisUser.c_str());
+        auto submitted = queue->jobSubmitted.find(id);
+        if (submitted != queue->jobSubmitted.end())
+            infos[i].Submitted = submitted->second;
+        else
+            GetSystemTime(&infos[i].Submitted);
     }
     *returned = static_cast<DWORD>(count);
     note(L"EnumJobs " + std::to_wstring(count));
@@ -674,6 +700,14 @@ extern "C" BOOL WINAPI ClosePrinter(HANDLE handle)
     note(L"ClosePrinter unknown");
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
+}
+
+void endRunningProcesses()
+{
+    for (ProcessScript &script : internals().runningScripts) {
+        script.ended = true;
+        script.runsFor = 0;
+    }
 }
 
 void resetFakeWorld()

@@ -28,6 +28,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -46,6 +47,12 @@ struct FakeQueue {
     size_t reads = 0;
     // The ids of the jobs EnumJobsW lists; a deletion takes its job out.
     std::vector<DWORD> jobIds;
+    // Who sent a job and when (UTC), where a test says so; otherwise this
+    // user (the real GetUserNameW), at the time it is listed.
+    std::map<DWORD, std::wstring> jobUsers;
+    std::map<DWORD, SYSTEMTIME> jobSubmitted;
+    // Jobs that arrive just after the first size probe of EnumJobsW.
+    std::vector<DWORD> jobsArrivingAfterProbe;
 };
 
 // One SetPrinterW call as the spooler received it.
@@ -81,6 +88,9 @@ struct ProcessScript {
     DWORD runsFor = 0;
     bool ran = false;             // kept by the doubles
     bool terminated = false;      // kept by the doubles
+    // Kept by the doubles: a wait has seen it end, it was terminated, or
+    // endRunningProcesses(). Until then GetExitCodeProcess says STILL_ACTIVE.
+    bool ended = false;
 };
 
 struct StartedProcess {
@@ -127,6 +137,7 @@ struct FakeWorld {
     std::vector<PrinterWrite> writes;
     bool enumJobsFails = false;  // EnumJobsW fails with ERROR_ACCESS_DENIED
     bool setJobFails = false;    // SetJobW fails with ERROR_ACCESS_DENIED
+    std::function<void()> onEnumJobs;  // runs at each EnumJobsW call
     std::vector<DWORD> deletedJobs;
 
     // GlobalAlloc.
@@ -178,6 +189,10 @@ extern FakeWorld fakeWorld;
 
 // Starts every test from an empty world.
 void resetFakeWorld();
+
+// Every process started and not yet ended ends now, with its scripted exit
+// code, as a copy that goes through while something else happens.
+void endRunningProcesses();
 
 // The lines of fakeWorld.events that start with the given prefix.
 std::vector<std::wstring> eventsStartingWith(const std::wstring &prefix);

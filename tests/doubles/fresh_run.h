@@ -2,6 +2,7 @@
 #pragma once
 
 #include "app/state.h"
+#include "delivery/transfer.h"
 #include "identify/catalogue.h"
 #include "tests/doubles/fake_windows.h"
 
@@ -11,6 +12,8 @@
 // upgrade state's start values and a freshly built catalogue.
 inline void startFreshRun()
 {
+    // The run before may have ended with its firmware files held.
+    releaseFirmwareFiles();
     resetFakeWorld();
     upgradeState = UpgradeState{};
     modelCatalogue.clear();

@@ -727,6 +727,69 @@ scenario_firmware_file_held_open() {
         held-open
 }
 
+# While the confirmation is open another user shares the queue, and another
+# program tries to overwrite the firmware file (cmd.exe's COPY /Y) and to
+# delete it: both are refused while the tool holds the file, the printer
+# gets exactly the bytes that were there when the details were shown, and
+# the sharing, not the tool's, stays after the run and after the tool.
+scenario_others_during_confirmation() {
+    local spool firmware other cmd='C:\windows\system32\cmd.exe'
+    spool=$(e2e_winpath "$E2E_BIN/e2e_spool.exe")
+    firmware=$(e2e_winpath "$E2E_DIR/work/VX350_A.05.01.fmw")
+    other=$(e2e_winpath "$E2E_DIR/work/other.bin")
+    head -c 777777 /dev/zero >"$E2E_DIR/work/other.bin"
+    # The driver's strings take a backslash as an escape.
+    spool=${spool//\\/\\\\} firmware=${firmware//\\/\\\\} other=${other//\\/\\\\} cmd=${cmd//\\/\\\\}
+    setup_vellumax_350
+    play <<EOF
+window 20
+status "$T1" 10
+maybe-status "$(found "Vellumax 350" USB001)" 20
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+program "$spool share \"Vellumax 350\"" 0 20
+program "$cmd /C COPY /Y $other $firmware" 1 20
+program "$spool remove $firmware" 32 20
+queue "Vellumax 350" shared
+answer ok
+status "$T6" 30
+status "$T7" 60
+queue "Vellumax 350" shared
+press ok
+gone 30
+EOF
+    e2e_expect_jobs VM350 VX350_A.05.01.fmw
+    e2e_expect_queue "Vellumax 350" shared after
+}
+
+# A stalled copy goes through while the question whether to stop it is
+# open: the yes that follows stops nothing, and the run ends as a run that
+# went through, with its final text and no stopped box.
+scenario_late_stop_after_the_copy_went_through() {
+    setup_vellumax_350 70
+    play <<EOF
+window 20
+status "$T1" 10
+maybe-status "$(found "Vellumax 350" USB001)" 20
+status "$(t4 VM350 USB001)" 20
+box "Confirmation" "$CONFIRM" dialog 10
+answer ok
+status "$T6" 30
+status "$T6$STALL_LINE" 75
+press escape
+box "Confirmation" "The copy to the printer has not finished for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
+wait 20
+no-process cmd.exe
+answer yes
+maybe-status "$T6\\nThe copy had finished before it could be stopped: the upgrade goes on." 30
+status "$T7" 60
+press ok
+gone 30
+EOF
+    e2e_expect_jobs VM350 VX350_A.05.01.fmw
+    e2e_expect_queue "Vellumax 350" unshared after
+}
+
 # The harness itself: a run that differs from what the script expects must
 # fail, or every scenario above could pass without looking.
 scenario_harness_notices_a_wrong_run() {
@@ -775,7 +838,7 @@ scenarios() { declare -F | sed -n 's/^declare -f scenario_//p'; }
 # The scenarios that mostly wait run beside the others, each on its own
 # display and prefix (tests/e2e/CMakeLists.txt collects them by these names).
 # E2E_BACKGROUND= (empty) runs none in the background.
-background=${E2E_BACKGROUND-disk_staged_upgrade stalled_copy_can_be_stopped stall_ends_with_its_copy}
+background=${E2E_BACKGROUND-disk_staged_upgrade stalled_copy_can_be_stopped stall_ends_with_its_copy late_stop_after_the_copy_went_through}
 
 # All in one function, called on the script's last line: bash reads a script
 # as it runs, and this way nothing after the call is read later.

@@ -18,6 +18,9 @@
 //   e2e_spool hold-lock <seconds>               hold the tool's one-upgrade
 //                                               lock, print "held", and keep
 //                                               it that long
+//   e2e_spool share <queue>                     share the queue as it is
+//   e2e_spool remove <file>                     delete the file; the exit
+//                                               code is the error, 0 if gone
 //
 // Exit code 0 on success; on failure a message on stderr and exit code 1.
 #include <windows.h>
@@ -228,12 +231,43 @@ int holdFile(const wchar_t *path)
     return 0;
 }
 
+// Another user or program shares the queue, as it is, while the tool
+// waits for the user's answer.
+int shareQueue(const WCHAR *queue)
+{
+    PRINTER_DEFAULTSW access = {nullptr, nullptr, PRINTER_ALL_ACCESS};
+    HANDLE raw = nullptr;
+    if (!OpenPrinterW(const_cast<LPWSTR>(queue), &raw, &access))
+        return fail("OpenPrinterW", GetLastError());
+    PrinterHandle printer(raw);
+    std::vector<BYTE> buffer;
+    DWORD error = 0;
+    if (!readQueue(queue, buffer, error))
+        return fail("reading the queue", error);
+    auto *info = reinterpret_cast<PRINTER_INFO_2W *>(buffer.data());
+    info->Attributes |= PRINTER_ATTRIBUTE_SHARED;
+    if (!SetPrinterW(raw, 2, buffer.data(), 0))
+        return fail("SetPrinterW", GetLastError());
+    return 0;
+}
+
+// Another program deletes a file: the exit code is the error, 0 when it
+// went.
+int removeFile(const WCHAR *path)
+{
+    if (DeleteFileW(path))
+        return 0;
+    const DWORD error = GetLastError();
+    fail("DeleteFileW", error);
+    return static_cast<int>(error);
+}
+
 int usage()
 {
     std::fprintf(stderr,
                  "usage: e2e_spool computer | driver | list | state <queue> | delete <queue> | hold <file>\n"
                  "       e2e_spool add <queue> <port> <share> shared|unshared [offline]\n"
-                 "       e2e_spool hold-lock <seconds>\n");
+                 "       e2e_spool hold-lock <seconds> | share <queue> | remove <file>\n");
     return 2;
 }
 
@@ -262,5 +296,9 @@ int wmain(int argc, wchar_t **argv)
         return holdLock(argv[2]);
     if (command == L"hold" && argc == 3)
         return holdFile(argv[2]);
+    if (command == L"share" && argc == 3)
+        return shareQueue(argv[2]);
+    if (command == L"remove" && argc == 3)
+        return removeFile(argv[2]);
     return usage();
 }

@@ -8,7 +8,27 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <new>
 #include <string>
+
+namespace {
+
+// Set by a test: after this many more allocations, every allocation of this
+// program fails, as on a full heap; negative: none fails.
+int allocationsBeforeFailure = -1;
+
+}  // namespace
+
+// The runtime's own operator delete frees with free().
+void *operator new(std::size_t size)
+{
+    if (allocationsBeforeFailure < 0 || allocationsBeforeFailure-- > 0) {
+        if (void *memory = std::malloc(size ? size : 1))
+            return memory;
+    }
+    throw std::bad_alloc();
+}
 
 namespace {
 
@@ -120,6 +140,27 @@ TEST_F(LibraryLoading, AFailedOrEmptyAnswerIsReleasedThenUnloaded)
         EXPECT_EQ(GetModuleHandleW(L"vxprobe.dll"), nullptr) << script;
         EXPECT_STREQ(upgradeState.portName, L"USB001") << script;
     }
+}
+
+// A printer that cannot be noted (the list cannot grow) ends the search
+// with the failure, but the library still gets its list back before it is
+// freed.
+TEST_F(LibraryLoading, AFailureWhileNotingAPrinterStillReleasesTheList)
+{
+    install(L"scripted_probe.dll");
+    SetEnvironmentVariableA("PROBE_DOUBLE_SCRIPT", "one-printer");
+    bool failed = false;
+    // The model's name is widened; the printer is noted next.
+    allocationsBeforeFailure = 1;
+    try {
+        detectPrinter();
+    } catch (const std::bad_alloc &) {
+        failed = true;
+    }
+    allocationsBeforeFailure = -1;
+    EXPECT_TRUE(failed);
+    EXPECT_EQ(log(), "attach;get 0 4 fresh;release same;detach;");
+    EXPECT_EQ(GetModuleHandleW(L"vxprobe.dll"), nullptr);
 }
 
 // The library's calling convention is unknown: a stdcall and a cdecl build
