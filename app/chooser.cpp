@@ -7,9 +7,9 @@
 
 #include "app/phase.h"
 #include "app/resources/resource.h"
-#include "app/state.h"
-#include "app/text.h"
-#include "app/wait.h"
+#include "base/state.h"
+#include "base/text.h"
+#include "base/wait.h"
 #include "identify/queues.h"
 
 #include <cwchar>

@@ -1,7 +1,7 @@
 // The question which printer to upgrade, when a search found several.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 #include <windows.h>
 

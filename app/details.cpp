@@ -4,8 +4,8 @@
 #include "app/details.h"
 
 #include "app/chooser.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "delivery/transfer.h"
 
 #include <strsafe.h>

@@ -6,10 +6,11 @@
 #include "app/phase.h"
 #include "app/resources/resource.h"
 #include "app/sequence.h"
-#include "app/state.h"
-#include "app/system_libraries.h"
-#include "app/text.h"
-#include "app/wait.h"
+#include "base/boxes.h"
+#include "base/state.h"
+#include "base/system_libraries.h"
+#include "base/text.h"
+#include "base/wait.h"
 #include "delivery/sharing.h"
 
 #include <commctrl.h>
@@ -37,6 +38,9 @@ const WCHAR stopCopyQuestion[] =
     L"Stop the upgrade? The printer may then have received part of a firmware file.";
 const WCHAR stopCopyLine[] =
     L"\nThe copy to the printer has not finished for a minute. Press Esc to stop the upgrade.";
+// The user chose to stop once the copy had gone through: nothing was cut
+// short, and the run goes on where it was.
+const WCHAR copyWentThroughLine[] = L"\nThe copy had finished before it could be stopped: the upgrade goes on.";
 
 // The progress bar keeps its default range of 0 to 100, one step per tick.
 const UINT rebootWaitFullPosition = 100;
@@ -98,27 +102,27 @@ void offerToStop(RunPhase stalled, const WCHAR *line)
 
 // The stalled copy has ended after all: the next copy, the reboot wait and
 // the final text show their own texts, and Escape means what their phase
-// says.
-void withdrawStopOffer(const WCHAR *line)
+// says. `instead`, when given, takes the offer's place.
+void withdrawStopOffer(const WCHAR *line, const WCHAR *instead = nullptr)
 {
     WCHAR text[confirmationCapacity] = L"";
     const int length = GetWindowTextW(upgradeState.statusText, text, ARRAYSIZE(text));
     const size_t lineLength = wcslen(line);
-    if (length >= 0 && static_cast<size_t>(length) >= lineLength && wcscmp(text + length - lineLength, line) == 0) {
+    if (length >= 0 && static_cast<size_t>(length) >= lineLength && wcscmp(text + length - lineLength, line) == 0)
         text[length - lineLength] = L'\0';
+    if (instead == nullptr || appendText(text, instead))
         SetWindowTextW(upgradeState.statusText, text);
-    }
     enterPhase(PhaseCopying);
 }
 
 // Escape or the close box once the tool has offered to stop. No goes back to
 // the wait; yes stops it, and the wait's caller ends the run. The session
 // may have ended while the box was open.
-void askToStop(HWND window, const WCHAR *question)
+void askToStop(const WCHAR *question)
 {
     const RunPhase stalled = upgradeState.phase;
     enterPhase(PhaseAskingToStop);
-    int answer = askUser(window, question, L"Confirmation", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    int answer = askUser(question, L"Confirmation", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     if (upgradeState.phase != PhaseAskingToStop)
         return;
     enterPhase(answer == IDYES ? PhaseStopping : stalled);
@@ -145,6 +149,9 @@ void act(HWND window, RunMessage message)
     case WithdrawStopCopy:
         withdrawStopOffer(stopCopyLine);
         break;
+    case CopyWentThrough:
+        withdrawStopOffer(stopCopyLine, copyWentThroughLine);
+        break;
     case OfferStopWaiting:
         offerToStop(PhaseDrainStalled, stopWaitingLine);
         break;
@@ -152,10 +159,10 @@ void act(HWND window, RunMessage message)
         // A stop cuts a file short, and a stop of the wait unshares the
         // queue while the printer may still be taking the firmware from it:
         // No is the default of both.
-        askToStop(window, stopCopyQuestion);
+        askToStop(stopCopyQuestion);
         break;
     case AskStopWaiting:
-        askToStop(window, stopWaitingQuestion);
+        askToStop(stopWaitingQuestion);
         break;
     case AllowShutdown:
     case RefuseShutdown:
@@ -273,8 +280,8 @@ int runMainDialog(HINSTANCE instance, int showCommand)
                                   ? CreateDialogParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProc, 0)
                                   : nullptr;
     if (!upgradeState.mainDialog) {
-        MessageBoxW(nullptr, L"The upgrade tool could not open its window.\nThe printer firmware hasn't been updated.",
-                    L"Firmware Upgrade Error", MB_OK | MB_ICONERROR);
+        tellUser(L"The upgrade tool could not open its window.\nThe printer firmware hasn't been updated.",
+                 L"Firmware Upgrade Error", MB_ICONERROR);
         return 1;
     }
     ShowWindow(upgradeState.mainDialog, showCommand);

@@ -2,15 +2,12 @@
 
 #include "app/phase.h"
 #include "app/resources/resource.h"
-#include "app/state.h"
-#include "app/text.h"
-#include "app/wait.h"
+#include "base/boxes.h"
+#include "base/state.h"
+#include "base/text.h"
+#include "base/wait.h"
 #include "delivery/sharing.h"
 #include "delivery/transfer.h"
-
-const WCHAR firmwareCopiedText[] =
-    L"Firmware files have been successfully copied to the printer, please follow steps on printer front panel to "
-    L"complete upgrade.\nClick Ok to finish.";
 
 namespace {
 
@@ -27,14 +24,6 @@ const WCHAR stillSharedStart[] = L"The printer ";
 const WCHAR stillSharedMiddle[] = L" is still shared as ";
 const WCHAR stillSharedEnd[] = L": the tool could not stop sharing it. Stop sharing it in the printer's properties.";
 
-// "<text>[\n]The printer <queue> is still shared as <share>: ...". False
-// when it does not fit; the text is then not to be shown.
-bool appendStillShared(WCHAR (&text)[confirmationCapacity], bool onNewLine)
-{
-    return (!onNewLine || appendText(text, L"\n")) && appendText(text, stillSharedStart) &&
-           appendText(text, upgradeState.selectedQueue.printerName) && appendText(text, stillSharedMiddle) &&
-           appendText(text, upgradeState.targetShareName) && appendText(text, stillSharedEnd);
-}
 
 bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport &partial)
 {
@@ -43,7 +32,7 @@ bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport 
 
 // The run's last box: what the way out means for the user, and what could
 // not be given back.
-void tell(HWND dialog, RunEnd how, const PartialJobReport &partial, bool stillShared)
+void tellHowItEnded(RunEnd how, const PartialJobReport &partial, bool stillShared)
 {
     WCHAR text[confirmationCapacity] = L"";
     switch (how) {
@@ -54,20 +43,18 @@ void tell(HWND dialog, RunEnd how, const PartialJobReport &partial, bool stillSh
             copyText(text, stoppedStart);
         if (stillShared)
             appendStillShared(text, true);
-        askUser(dialog, text, errorCaption, MB_OK | MB_ICONWARNING);
+        tellUser(text, errorCaption, MB_ICONWARNING);
         return;
     case EndFailure:
-        // No owner: the window may be in any state. Task-modal keeps it
-        // disabled meanwhile.
         copyText(text, failureText);
         if (stillShared)
             appendStillShared(text, true);
-        askUser(nullptr, text, errorCaption, MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND);
+        tellUser(text, errorCaption, MB_ICONERROR);
         return;
     case EndClosed:
     case EndWaitStopped:
         if (stillShared && appendStillShared(text, false))
-            askUser(dialog, text, errorCaption, MB_OK | MB_ICONWARNING);
+            tellUser(text, errorCaption, MB_ICONWARNING);
         return;
     case EndSessionEnding:
         return;
@@ -75,6 +62,13 @@ void tell(HWND dialog, RunEnd how, const PartialJobReport &partial, bool stillSh
 }
 
 }  // namespace
+
+bool appendStillShared(WCHAR (&text)[confirmationCapacity], bool onNewLine)
+{
+    return (!onNewLine || appendText(text, L"\n")) && appendText(text, stillSharedStart) &&
+           appendText(text, upgradeState.selectedQueue.printerName) && appendText(text, stillSharedMiddle) &&
+           appendText(text, upgradeState.targetShareName) && appendText(text, stillSharedEnd);
+}
 
 void endRun(HWND dialog, RunEnd how)
 {
@@ -105,7 +99,7 @@ void endRun(HWND dialog, RunEnd how)
     const bool endedMeanwhile = upgradeState.phase == PhaseClosing;
     enterPhase(PhaseClosing);
     if (!quiet && !endedMeanwhile)
-        tell(dialog, how, partial, stillShared);
+        tellHowItEnded(how, partial, stillShared);
     if (IsWindow(dialog))
         DestroyWindow(dialog);
 }
@@ -120,23 +114,4 @@ void endRunAtOnce(HWND dialog) noexcept
     enterPhase(PhaseClosing);
     if (IsWindow(dialog))
         DestroyWindow(dialog);
-}
-
-void finishRun(HWND dialog)
-{
-    if (restoreDue()) {
-        enterPhase(PhaseRestoring);
-        // Stopped: the user chose not to wait for the printer, or the
-        // session ends.
-        if (restoreSharing() == RestoreStopped) {
-            endRun(dialog, EndWaitStopped);
-            return;
-        }
-    }
-    enterPhase(PhaseFinished);
-    WCHAR text[confirmationCapacity];
-    if (upgradeState.sharingNotPutBack && copyText(text, firmwareCopiedText) && appendStillShared(text, true))
-        SetWindowTextW(upgradeState.statusText, text);
-    else
-        SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
 }

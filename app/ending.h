@@ -7,6 +7,8 @@
 // choose the way.
 #pragma once
 
+#include "base/state.h"
+
 #include <windows.h>
 
 enum RunEnd {
@@ -42,11 +44,7 @@ void endRun(HWND dialog, RunEnd how);
 // nothing.
 void endRunAtOnce(HWND dialog) noexcept;
 
-// A run whose firmware has all gone out: the sharing the tool added goes
-// back once the queue has printed, then the final text, which names the
-// queue when it is still shared. Ok, Escape or the close box then end the
-// run (EndClosed).
-void finishRun(HWND dialog);
-
-// The text that ends every successful run.
-extern const WCHAR firmwareCopiedText[];
+// Appends "[\n]The printer <queue> is still shared as <share>: ...", the
+// line that says the sharing the tool added could not be taken back. False
+// when it does not fit; the text is then not to be shown.
+bool appendStillShared(WCHAR (&text)[confirmationCapacity], bool onNewLine);

@@ -1,7 +1,7 @@
 // The process entry.
 #include "app/dialog.h"
 #include "app/protection.h"
-#include "app/system_libraries.h"
+#include "base/system_libraries.h"
 #include "identify/catalogue.h"
 
 #include <windows.h>

@@ -2,8 +2,8 @@
 
 #include "app/protection.h"
 #include "app/resources/resource.h"
-#include "app/state.h"
-#include "app/wait.h"
+#include "base/state.h"
+#include "base/wait.h"
 
 namespace {
 
@@ -88,9 +88,4 @@ bool enterPhase(RunPhase next)
     else if (!firmwareInFlight(next) && firmwareInFlight(previous))
         endFirmwareInFlight(dialog);
     return true;
-}
-
-bool runEnding()
-{
-    return upgradeState.phase == PhaseStopping || upgradeState.phase == PhaseClosing;
 }

@@ -1,6 +1,7 @@
 #include "app/protection.h"
 
-#include "app/state.h"
+#include "base/boxes.h"
+#include "base/state.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ bool claimSingleInstance()
     // Without a word the user would start the tool again and again. The
     // caption is not the tool's, which the search above looks for.
     if (!bringRunningToolToFront())
-        MessageBoxW(nullptr, otherSessionText, L"Information", MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
+        tellUser(otherSessionText, L"Information", MB_ICONINFORMATION);
     return false;
 }
 

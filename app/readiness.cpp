@@ -3,10 +3,11 @@
 // upgraded; the user hears of them before agreeing to anything.
 #include "app/readiness.h"
 
-#include "app/sequence.h"
+#include "app/phase.h"
 
-#include "app/state.h"
-#include "app/text.h"
+#include "base/boxes.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "delivery/sharing.h"
 
 #include <winspool.h>
@@ -104,9 +105,10 @@ static_assert(fitsNamingQueue(offlineEnd) && fitsNamingQueue(pausedEnd) && fitsN
                   fitsNamingQueue(jobsEnd, length(goOnAnywayLine)),
               "the queue texts must always fit");
 
-bool refuse(HWND dialog, const WCHAR *text)
+bool refuse(const WCHAR *text)
 {
-    ask(dialog, text, refusalCaption, MB_OK | MB_ICONERROR);
+    enterPhase(PhaseAsking);
+    tellUser(text, refusalCaption, MB_ICONERROR);
     return false;
 }
 
@@ -116,8 +118,9 @@ bool refuse(HWND dialog, const WCHAR *text)
 bool goOnAnyway(HWND dialog, WCHAR (&text)[messageCapacity])
 {
     if (!appendText(text, goOnAnywayLine))
-        return refuse(dialog, L"Firmware upgrade cancelled.");
-    int answer = ask(dialog, text, questionCaption, MB_OKCANCEL | MB_DEFBUTTON2 | MB_ICONWARNING);
+        return refuse(L"Firmware upgrade cancelled.");
+    enterPhase(PhaseAsking);
+    int answer = askUser(text, questionCaption, MB_OKCANCEL | MB_DEFBUTTON2 | MB_ICONWARNING);
     return answer == IDOK && IsWindow(dialog);
 }
 
@@ -127,19 +130,19 @@ bool composeNamingQueue(WCHAR (&text)[messageCapacity], const WCHAR *start, cons
            appendText(text, end);
 }
 
-bool refuseNamingQueue(HWND dialog, const WCHAR *end)
+bool refuseNamingQueue(const WCHAR *end)
 {
     WCHAR text[messageCapacity];
     if (!composeNamingQueue(text, queueStart, end))
-        return refuse(dialog, L"Firmware upgrade cancelled.");
-    return refuse(dialog, text);
+        return refuse(L"Firmware upgrade cancelled.");
+    return refuse(text);
 }
 
 bool askNamingQueue(HWND dialog, const WCHAR *end)
 {
     WCHAR text[messageCapacity];
     if (!composeNamingQueue(text, queueStart, end))
-        return refuse(dialog, L"Firmware upgrade cancelled.");
+        return refuse(L"Firmware upgrade cancelled.");
     return goOnAnyway(dialog, text);
 }
 
@@ -155,7 +158,7 @@ bool askAboutProblems(HWND dialog, DWORD status)
         separator = L", ";
     }
     if (!composed || !appendText(text, problemEnd))
-        return refuse(dialog, L"Firmware upgrade cancelled.");
+        return refuse(L"Firmware upgrade cancelled.");
     return goOnAnyway(dialog, text);
 }
 
@@ -172,7 +175,7 @@ bool powerWillLast(HWND dialog)
         return true;
     WCHAR text[messageCapacity];
     if (FAILED(StringCchPrintfW(text, ARRAYSIZE(text), batteryText, unsigned{power.BatteryLifePercent})))
-        return refuse(dialog, L"Firmware upgrade cancelled.");
+        return refuse(L"Firmware upgrade cancelled.");
     return goOnAnyway(dialog, text);
 }
 
@@ -193,11 +196,11 @@ bool queueAndPowerReady(HWND dialog)
     // the steps that need the queue, which say so themselves.
     const QueueCondition queue = readQueueCondition(!upgradeState.selectedQueue.isShared);
     if (queue.attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE)
-        return refuseNamingQueue(dialog, offlineEnd);
+        return refuseNamingQueue(offlineEnd);
     if (queue.status & PRINTER_STATUS_PAUSED)
-        return refuseNamingQueue(dialog, pausedEnd);
+        return refuseNamingQueue(pausedEnd);
     if (queue.administrationDenied)
-        return refuseNamingQueue(dialog, deniedEnd);
+        return refuseNamingQueue(deniedEnd);
 
     DWORD problemBits = 0;
     for (const PrinterProblem &problem : printerProblems)

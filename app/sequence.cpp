@@ -8,9 +8,10 @@
 #include "app/phase.h"
 #include "app/readiness.h"
 #include "app/resources/resource.h"
-#include "app/state.h"
-#include "app/text.h"
-#include "app/wait.h"
+#include "base/boxes.h"
+#include "base/state.h"
+#include "base/text.h"
+#include "base/wait.h"
 #include "delivery/sharing.h"
 #include "delivery/transfer.h"
 #include "identify/discovery.h"
@@ -18,6 +19,10 @@
 
 #include <cwchar>
 #include <utility>
+
+const WCHAR firmwareCopiedText[] =
+    L"Firmware files have been successfully copied to the printer, please follow steps on printer front panel to "
+    L"complete upgrade.\nClick Ok to finish.";
 
 namespace {
 
@@ -99,7 +104,8 @@ bool searchForPrinter(HWND dialog)
         SetWindowTextW(upgradeState.statusText, notDetectedText);
         WCHAR boxText[confirmationCapacity];
         composeNotDetectedBox(boxText);
-        int answer = ask(dialog, boxText, L"Error", MB_OKCANCEL | MB_ICONWARNING);
+        enterPhase(PhaseAsking);
+        int answer = askUser(boxText, L"Error", MB_OKCANCEL | MB_ICONWARNING);
         // Only Ok means "search again". A box that could not be shown must
         // not leave an invisible process searching for ever.
         bool givenUp = answer != IDOK || !IsWindow(dialog);
@@ -121,14 +127,15 @@ bool composeConfirmation(WCHAR (&text)[confirmationCapacity])
 }
 
 // True when the user has agreed to the upgrade of the queue they were shown.
-bool confirmUpgrade(HWND dialog)
+bool confirmUpgrade()
 {
     WCHAR text[confirmationCapacity];
     if (!composeConfirmation(text))
         return false;
     SetWindowTextW(upgradeState.statusText, text);
 
-    int answer = ask(dialog, confirmationBoxText, L"Confirmation", MB_OKCANCEL | MB_ICONQUESTION);
+    enterPhase(PhaseAsking);
+    int answer = askUser(confirmationBoxText, L"Confirmation", MB_OKCANCEL | MB_ICONQUESTION);
     // Anything but a plain Ok (a box that failed) counts as a decline:
     // firmware is never sent without consent.
     return answer == IDOK;
@@ -192,14 +199,15 @@ bool composePoolBox(WCHAR (&text)[2 * confirmationCapacity])
 // The run's printer has one model and a queue of its port alone; otherwise
 // the user is told why not, with nothing changed. The queues found are left
 // in foundQueues.
-bool printerCanBeUpgraded(HWND dialog)
+bool printerCanBeUpgraded()
 {
     const FoundPrinter *printer = runPrinter();
     WCHAR text[2 * confirmationCapacity];
     if (printer && printer->firmwareKind == FirmwareNone) {
         if (composeTwoModelsBox(text)) {
             SetWindowTextW(upgradeState.statusText, notUpgradedText);
-            ask(dialog, text, L"Error", MB_OK | MB_ICONWARNING);
+            enterPhase(PhaseAsking);
+            tellUser(text, L"Error", MB_ICONWARNING);
         }
         return false;
     }
@@ -209,12 +217,14 @@ bool printerCanBeUpgraded(HWND dialog)
     if (!upgradeState.pooledQueues.empty()) {
         if (composePoolBox(text)) {
             SetWindowTextW(upgradeState.statusText, notUpgradedText);
-            ask(dialog, text, L"Error", MB_OK | MB_ICONWARNING);
+            enterPhase(PhaseAsking);
+            tellUser(text, L"Error", MB_ICONWARNING);
         }
         return false;
     }
     SetWindowTextW(upgradeState.statusText, noQueueText);
-    ask(dialog, noQueueBoxText, L"Error", MB_OK | MB_ICONWARNING);
+    enterPhase(PhaseAsking);
+    tellUser(noQueueBoxText, L"Error", MB_ICONWARNING);
     return false;
 }
 
@@ -230,7 +240,7 @@ void runUpgradeSequence(HWND dialog)
         return;
     }
 
-    if (!printerCanBeUpgraded(dialog)) {
+    if (!printerCanBeUpgraded()) {
         endRun(dialog, EndClosed);
         return;
     }
@@ -251,13 +261,12 @@ void runUpgradeSequence(HWND dialog)
         return;
     }
 
-    if (!confirmUpgrade(dialog)) {
+    if (!confirmUpgrade()) {
         if (!IsWindow(dialog))
             return;
         SetWindowTextW(upgradeState.statusText, cancelledText);
         // Ok now closes the tool, even for a printer whose upgrade has a
-        // second stage.
-        upgradeState.upgradeFinished = 1;
+        // second stage: in this phase Ok means nothing else.
         enterPhase(PhaseFinished);
         return;
     }
@@ -269,16 +278,29 @@ void runUpgradeSequence(HWND dialog)
     finishStage(dialog, runFirstStage());
 }
 
-int ask(HWND dialog, const WCHAR *text, const WCHAR *caption, UINT type)
-{
-    enterPhase(PhaseAsking);
-    return askUser(dialog, text, caption, type);
-}
-
 void sendSecondStage(HWND dialog)
 {
     // The reboot wait is over and the user has rebooted the printer.
     SetWindowTextW(upgradeState.detailText, L"");
     enterPhase(PhaseCopying);
     finishStage(dialog, runSecondStage());
+}
+
+void finishRun(HWND dialog)
+{
+    if (restoreDue()) {
+        enterPhase(PhaseRestoring);
+        // Stopped: the user chose not to wait for the printer, or the
+        // session ends.
+        if (restoreSharing() == RestoreStopped) {
+            endRun(dialog, EndWaitStopped);
+            return;
+        }
+    }
+    enterPhase(PhaseFinished);
+    WCHAR text[confirmationCapacity];
+    if (upgradeState.sharingNotPutBack && copyText(text, firmwareCopiedText) && appendStillShared(text, true))
+        SetWindowTextW(upgradeState.statusText, text);
+    else
+        SetWindowTextW(upgradeState.statusText, firmwareCopiedText);
 }

@@ -7,10 +7,14 @@
 // for a disk-staged printer to the reboot wait.
 void runUpgradeSequence(HWND dialog);
 
-// One of the run's own boxes before the upgrade starts, owned by the dialog,
-// which it disables meanwhile. Nothing the dialog receives while the box is
-// open means anything: the box's answer decides.
-int ask(HWND dialog, const WCHAR *text, const WCHAR *caption, UINT type);
+// A run whose firmware has all gone out: the sharing the tool added goes
+// back once the queue has printed, then the final text, which names the
+// queue when it is still shared. Ok, Escape or the close box then end the
+// run (EndClosed).
+void finishRun(HWND dialog);
+
+// The text that ends every successful run.
+extern const WCHAR firmwareCopiedText[];
 
 // The second stage, once the printer has rebooted and the user pressed Ok.
 void sendSecondStage(HWND dialog);

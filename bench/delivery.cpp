@@ -9,8 +9,8 @@
 // "tool <seconds>" and "direct <seconds>". Exit code 1 when a copy fails.
 #include "bench/timing.h"
 
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "delivery/transfer.h"
 
 #include <windows.h>

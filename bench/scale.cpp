@@ -18,8 +18,8 @@
 #include "bench/timing.h"
 #include "tests/doubles/fake_windows.h"
 
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "identify/catalogue.h"
 #include "identify/discovery.h"
 #include "identify/queues.h"

@@ -1,7 +1,7 @@
 #include "delivery/sharing.h"
 
-#include "app/state.h"
-#include "app/wait.h"
+#include "base/state.h"
+#include "base/wait.h"
 
 #include <lmcons.h>
 #include <winspool.h>
@@ -37,16 +37,26 @@ struct QueueSettings {
     bool write() const { return SetPrinterW(printer.get(), 2, static_cast<BYTE *>(buffer.get()), 0) != FALSE; }
 };
 
+// The selected queue, opened with the given rights; null, with the
+// spooler's error as the last error, when it cannot be.
+PrinterHandle openSelectedQueue(ACCESS_MASK access)
+{
+    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, access};
+    HANDLE opened = nullptr;
+    if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &opened, &defaults))
+        return nullptr;
+    return PrinterHandle(opened);
+}
+
 // Opens the queue, by default with the rights needed to change its sharing,
 // and reads its settings; false (with whatever was taken released by
 // `settings`) when any step fails.
 bool openQueueSettings(QueueSettings &settings, ACCESS_MASK access = PRINTER_ALL_ACCESS)
 {
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, access};
-    HANDLE printer = nullptr;
-    if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &printer, &defaults))
+    settings.printer = openSelectedQueue(access);
+    if (!settings.printer)
         return false;
-    settings.printer.reset(printer);
+    HANDLE printer = settings.printer.get();
 
     // A probe is expected to fail with "buffer too small"; clearing the last
     // error first keeps a stale 122 from an earlier call from passing a probe
@@ -89,11 +99,7 @@ QueueCondition readQueueCondition(bool forSharing)
     if (forSharing) {
         // The same open as shareQueue(), so that a user who may not manage
         // printers learns it before agreeing to anything.
-        PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ALL_ACCESS};
-        HANDLE printer = nullptr;
-        if (OpenPrinterW(upgradeState.selectedQueue.printerName, &printer, &defaults)) {
-            ClosePrinter(printer);
-        } else {
+        if (!openSelectedQueue(PRINTER_ALL_ACCESS)) {
             DWORD error = GetLastError();
             condition.administrationDenied = error == ERROR_ACCESS_DENIED;
         }
@@ -239,23 +245,14 @@ bool listJobs(HANDLE printer, std::vector<ListedJob> &jobs, const FILETIME *sinc
     return false;
 }
 
-// Listing and deleting one's own jobs needs no more than the right to
-// print; the copies are the user's own jobs.
-PrinterHandle openForJobs()
-{
-    PRINTER_DEFAULTSW defaults = {nullptr, nullptr, PRINTER_ACCESS_USE};
-    HANDLE opened = nullptr;
-    if (!OpenPrinterW(upgradeState.selectedQueue.printerName, &opened, &defaults))
-        return nullptr;
-    return PrinterHandle(opened);
-}
-
 }  // namespace
 
 bool listQueueJobs(std::vector<DWORD> &jobs)
 {
     jobs.clear();
-    PrinterHandle printer = openForJobs();
+    // Listing and deleting one's own jobs needs no more than the right to
+    // print; the copies are the user's own jobs.
+    PrinterHandle printer = openSelectedQueue(PRINTER_ACCESS_USE);
     std::vector<ListedJob> listed;
     if (!printer || !listJobs(printer.get(), listed, nullptr))
         return false;
@@ -269,7 +266,9 @@ JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETI
     JobRemoval removal = {JobRemoval::Failed, 0, 0};
     // One handle for the list and the deletion: the job deleted is the one
     // that was listed.
-    PrinterHandle printer = openForJobs();
+    // Listing and deleting one's own jobs needs no more than the right to
+    // print; the copies are the user's own jobs.
+    PrinterHandle printer = openSelectedQueue(PRINTER_ACCESS_USE);
     std::vector<ListedJob> now;
     if (!printer || !listJobs(printer.get(), now, &copyStart))
         return removal;

@@ -34,7 +34,7 @@ enum RestoreOutcome {
 // Waits until the queue holds no jobs, then clears the shared attribute.
 // Callers test restoreDue() first. upgradeState.sharingNotPutBack is 1
 // afterwards when the queue is still shared. When the jobs have not moved for
-// a minute the wait reports a stall (app/wait.h) and goes on. A wait that
+// a minute the wait reports a stall (base/wait.h) and goes on. A wait that
 // is stopped leaves the queue as it is: the end of the run puts the sharing
 // back at once.
 RestoreOutcome restoreSharing();

@@ -1,8 +1,9 @@
 #include "delivery/transfer.h"
 
-#include "app/phase.h"
-#include "app/text.h"
-#include "app/wait.h"
+#include "base/boxes.h"
+#include "base/system_libraries.h"
+#include "base/text.h"
+#include "base/wait.h"
 #include "delivery/sharing.h"
 
 #include <shellapi.h>
@@ -52,25 +53,20 @@ const WCHAR *copyShareName()
     return queue.isShared ? queue.shareName : upgradeState.targetShareName;
 }
 
-// The boxes have no owner, so their modal loops would still let a click
-// bring the dialog in front of them; task-modal keeps the dialog disabled
-// meanwhile and the box on top.
-const UINT boxPlacement = MB_TASKMODAL | MB_SETFOREGROUND;
-
-void showError(const WCHAR *text)
+void tellError(const WCHAR *text)
 {
-    askUser(nullptr, text, errorCaption, MB_ICONERROR | boxPlacement);
+    tellUser(text, errorCaption, MB_ICONERROR);
 }
 
 // "<start><name><end>"; room for a whole path or 255-character name next to
 // the fixed text.
-void showErrorNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end)
+void tellErrorNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end)
 {
     WCHAR text[2 * nameCapacity];
     if (copyText(text, start) && appendText(text, name) && appendText(text, end))
-        showError(text);
+        tellError(text);
     else
-        showError(L"Firmware upgrade cancelled.");
+        tellError(L"Firmware upgrade cancelled.");
 }
 
 bool buildMustBeSharedText(WCHAR (&text)[nameCapacity])
@@ -100,12 +96,12 @@ bool firmwareFileHeld(const WCHAR *file)
     const DWORD error = GetLastError();
     upgradeState.heldFirmware.pop_back();
     if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) {
-        showErrorNaming(L"Firmware file ", file,
+        tellErrorNaming(L"Firmware file ", file,
                         L" is open in another program, so it cannot be sent.\nClose that program, or wait until "
                         L"the download of the file has finished, then start the upgrade again.\nFirmware upgrade "
                         L"cancelled.");
     } else if (error == ERROR_ACCESS_DENIED) {
-        showErrorNaming(L"Firmware file ", file,
+        tellErrorNaming(L"Firmware file ", file,
                         L" cannot be read: access is denied.\nCheck the file's permissions (or copy the file to "
                         L"this folder again), then start the upgrade again.\nFirmware upgrade cancelled.");
     } else {
@@ -113,7 +109,7 @@ bool firmwareFileHeld(const WCHAR *file)
         if (FAILED(StringCchPrintfW(end, ARRAYSIZE(end), L" cannot be read (error %lu).\nFirmware upgrade cancelled.",
                                     static_cast<unsigned long>(error))))
             copyText(end, L" cannot be read.\nFirmware upgrade cancelled.");
-        showErrorNaming(L"Firmware file ", file, end);
+        tellErrorNaming(L"Firmware file ", file, end);
     }
     return false;
 }
@@ -129,12 +125,12 @@ bool firmwareFilesPresent(FirmwareKind kind)
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (!GetFileAttributesExW(file, GetFileExInfoStandard, &data) ||
             (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-            showErrorNaming(L"Firmware file ", file,
+            tellErrorNaming(L"Firmware file ", file,
                             L" was not found in the tool's folder.\nFirmware upgrade cancelled.");
             return false;
         }
         if (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0) {
-            showErrorNaming(L"Firmware file ", file, L" is empty.\nFirmware upgrade cancelled.");
+            tellErrorNaming(L"Firmware file ", file, L" is empty.\nFirmware upgrade cancelled.");
             return false;
         }
         if (!firmwareFileHeld(file)) {
@@ -158,7 +154,7 @@ bool currentFolderUsable()
         return true;
     if (length == 0 || length >= ARRAYSIZE(folder))
         folder[0] = L'\0';
-    showErrorNaming(L"The firmware files cannot be sent from this folder:\n", folder,
+    tellErrorNaming(L"The firmware files cannot be sent from this folder:\n", folder,
                     L"\nCopy the tool and the firmware files to a folder on this computer's own disk and start "
                     L"the tool from there.\nFirmware upgrade cancelled.");
     return false;
@@ -170,7 +166,7 @@ bool shareNamePresent(const WCHAR *shareName)
 {
     if (shareName[0] != L'\0')
         return true;
-    showErrorNaming(L"The printer ", upgradeState.selectedQueue.printerName,
+    tellErrorNaming(L"The printer ", upgradeState.selectedQueue.printerName,
                     L" has no share name.\nGive it a share name in the printer's properties (Sharing), then start "
                     L"the upgrade again.\nFirmware upgrade cancelled.");
     return false;
@@ -178,7 +174,7 @@ bool shareNamePresent(const WCHAR *shareName)
 
 void refuseShareName(const WCHAR *shareName)
 {
-    showErrorNaming(L"The share name ", shareName,
+    tellErrorNaming(L"The share name ", shareName,
                     L" of the printer cannot be used to copy firmware.\nFirmware upgrade cancelled.");
 }
 
@@ -236,22 +232,6 @@ StageOutcome sendFiles(const WCHAR *const *files, size_t count)
     return StageSent;
 }
 
-// By its full path in the system folder: Windows looks for a bare program
-// name in the current directory too, and that is the firmware folder, often
-// Downloads, where anyone could have left a cmd.exe to run with the tool's
-// rights.
-DWORD interpreterPath(WCHAR (&path)[MAX_PATH])
-{
-    UINT length = GetSystemDirectoryW(path, ARRAYSIZE(path));
-    if (length == 0) {
-        DWORD error = GetLastError();
-        return error != ERROR_SUCCESS ? error : ERROR_PATH_NOT_FOUND;
-    }
-    if (length >= ARRAYSIZE(path) || !appendText(path, L"\\cmd.exe"))
-        return ERROR_INSUFFICIENT_BUFFER;
-    return ERROR_SUCCESS;
-}
-
 struct HandleCloser {
     void operator()(HANDLE handle) const { CloseHandle(handle); }
 };
@@ -264,19 +244,6 @@ const DWORD endingPatience = 5000;
 bool interpreterEnded(HANDLE process, DWORD &exitCode)
 {
     return GetExitCodeProcess(process, &exitCode) && exitCode != STILL_ACTIVE;
-}
-
-// The user chose to stop after the copy had gone through: the run goes on
-// where it was, and says why nothing was stopped.
-void resumeAfterLateStop()
-{
-    enterPhase(PhaseCopying);
-    WCHAR text[confirmationCapacity];
-    if (copyText(text, upgradeState.firmwareKind == FirmwareDiskStaged && !upgradeState.upgradeFinished
-                           ? diskFileText
-                           : copyingText) &&
-        appendText(text, L"\nThe copy had finished before it could be stopped: the upgrade goes on."))
-        SetWindowTextW(upgradeState.statusText, text);
 }
 
 // The interpreter in flight, known to the run while its wait lasts.
@@ -329,9 +296,15 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
     // No verb, owner or directory: the interpreter inherits the tool's
     // current directory, where the firmware files are read from.
     WCHAR interpreter[MAX_PATH];
-    DWORD pathError = interpreterPath(interpreter);
-    if (pathError != ERROR_SUCCESS)
-        return {CommandOutcome::Failed, pathError, 0};
+    // By its full path in the system folder: Windows looks for a bare program
+    // name in the current directory too, and that is the firmware folder, often
+    // Downloads, where anyone could have left a cmd.exe to run with the tool's
+    // rights.
+    SetLastError(ERROR_SUCCESS);
+    if (!systemFolderPath(interpreter, L"cmd.exe")) {
+        DWORD error = GetLastError();
+        return {CommandOutcome::Failed, error != ERROR_SUCCESS ? error : ERROR_FILENAME_EXCED_RANGE, 0};
+    }
     SHELLEXECUTEINFOW info = {};
     info.cbSize = sizeof(info);
     info.fMask = SEE_MASK_NOCLOSEPROCESS;
@@ -366,7 +339,11 @@ CommandOutcome runHiddenCommand(const WCHAR *commandLine)
     if (waited == WaitStopped && upgradeState.copyProcess == process.get() &&
         interpreterEnded(process.get(), exitCode)) {
         upgradeState.copyProcess = nullptr;
-        return {CommandOutcome::Finished, 0, exitCode, true, true};
+        // The stalled copy has ended after all; whether the run goes on is
+        // the dialog's to say (a user's stop goes back, an end of the run
+        // does not).
+        reportStallOver();
+        return {CommandOutcome::Finished, 0, exitCode, true};
     }
     if (waited == WaitStopped) {
         // COPY runs inside the interpreter: ending it ends the copy, and
@@ -483,10 +460,6 @@ StageOutcome runCopyCommand(const WCHAR *commandLine)
     GetSystemTimeAsFileTime(&upgradeState.copyStart);
     upgradeState.jobsNoted = listQueueJobs(upgradeState.jobsBeforeCopy);
     CommandOutcome outcome = runHiddenCommand(commandLine);
-    // Only the user's stop goes back: an end of the run (the session, a
-    // failure) has destroyed the window already.
-    if (outcome.stopCameLate && upgradeState.phase == PhaseStopping)
-        resumeAfterLateStop();
     // Once the run is ending the user has been, or will be, told why; an
     // interpreter that was ended is no copy error.
     if (outcome.end == CommandOutcome::Stopped || runEnding())
@@ -503,9 +476,9 @@ StageOutcome runCopyCommand(const WCHAR *commandLine)
     if (SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text), L"Error %d copying Firmware files to printer!",
                                    static_cast<int>(number))) &&
         appendPartialJob(text, partial) && appendText(text, L"\nFirmware upgrade cancelled."))
-        showError(text);
+        tellError(text);
     else
-        showError(L"Firmware upgrade cancelled.");
+        tellError(L"Firmware upgrade cancelled.");
     return StageFailed;
 }
 
@@ -523,7 +496,7 @@ StageOutcome runFirstStage()
     if (!upgradeState.selectedQueue.isShared && !shareQueue()) {
         WCHAR text[nameCapacity];
         if (buildMustBeSharedText(text))
-            askUser(nullptr, text, L"Information", MB_ICONWARNING | boxPlacement);
+            tellUser(text, L"Information", MB_ICONWARNING);
         return StageRefused;
     }
 

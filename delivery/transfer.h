@@ -1,7 +1,7 @@
 // Sending the firmware files to the printer's share.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 #include <windows.h>
 
@@ -50,12 +50,11 @@ struct CommandOutcome {
     DWORD error;     // when Failed: the error of the step that failed
     DWORD exitCode;  // when Finished
     bool started = false;       // the interpreter was started: its copy may have left a job
-    bool stopCameLate = false;  // Finished although the run was stopped: the interpreter had ended by then
 };
 
 // Starts the system folder's cmd.exe hidden with the given parameters, waits
 // for it to end and reads its exit code. Shows nothing. A copy that has not
-// ended after a minute is reported as a stall (app/wait.h), and its end, if
+// ended after a minute is reported as a stall (base/wait.h), and its end, if
 // it comes, as the stall's end; when the run begins to end meanwhile, the
 // interpreter is ended (stopCopyInFlight).
 CommandOutcome runHiddenCommand(const WCHAR *commandLine);

@@ -1,7 +1,7 @@
 // The printers the tool can upgrade, and which firmware set each one needs.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 #include <vector>
 

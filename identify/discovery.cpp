@@ -1,7 +1,7 @@
 #include "identify/discovery.h"
 
-#include "app/system_libraries.h"
-#include "app/text.h"
+#include "base/system_libraries.h"
+#include "base/text.h"
 #include "identify/catalogue.h"
 #include "identify/device_list.h"
 #include "identify/queues.h"

@@ -1,7 +1,7 @@
 // Finding the attached printer through the device-status library.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 // Returns 1 when a device whose model matches the catalogue reported a port;
 // upgradeState.portName and firmwareKind then describe the last such record,

@@ -1,7 +1,7 @@
 // Finding the print queues that drive the printer's port.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 
 #include <vector>
 

@@ -3,8 +3,8 @@
 
 #include "app/dialog.h"
 #include "app/resources/resource.h"
-#include "app/system_libraries.h"
-#include "app/text.h"
+#include "base/system_libraries.h"
+#include "base/text.h"
 #include "identify/catalogue.h"
 
 #include <cstdio>

@@ -3,7 +3,7 @@
 // device file, which is how a test "connects" a printer.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 #include "tests/doubles/fake_windows.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 #include "app/dialog.h"
 #include "app/ending.h"
 #include "app/phase.h"
-#include "app/wait.h"
+#include "base/wait.h"
 #include "app/protection.h"
 #include "app/resources/resource.h"
 #include "app/sequence.h"
@@ -328,7 +328,7 @@ TEST_F(AppTest, OtherCommandsChangeNothing)
 TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
 {
     const RunAction o = Ignore, C = CloseTool, S2 = SendSecondStage, R = RunSequence, T = StepRebootWait,
-                    OC = OfferStopCopy, WC = WithdrawStopCopy, OW = OfferStopWaiting, AC = AskStopCopy,
+                    OC = OfferStopCopy, WC = WithdrawStopCopy, WT = CopyWentThrough, OW = OfferStopWaiting, AC = AskStopCopy,
                     AW = AskStopWaiting, y = AllowShutdown, n = RefuseShutdown, E = EndAtOnce;
     const RunAction expected[phaseCount][messageCount] = {
         //           Ok  Leave Start Tick Stall Over Query End
@@ -343,7 +343,7 @@ TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
         /* Restoring   */ {o, o, o, o, OW, o, n, E},
         /* DrainStalled*/ {o, AW, o, o, o, o, n, E},
         /* AskingToStop*/ {o, o, o, o, o, o, n, E},
-        /* Stopping    */ {o, o, o, o, o, o, n, E},
+        /* Stopping    */ {o, o, o, o, o, WT, n, E},
         /* Finished    */ {C, C, o, o, o, o, y, E},
         /* Closing     */ {o, o, o, o, o, o, y, o},
     };
@@ -411,6 +411,9 @@ TEST_F(AppTest, EachMessageDoesWhatThePhaseSaysAndNothingElse)
                     seen = OfferStopWaiting;
                 else if (column == MessageStallOver && shown == L"Status" && upgradeState.phase == PhaseCopying)
                     seen = WithdrawStopCopy;
+                else if (column == MessageStallOver && upgradeState.phase == PhaseCopying &&
+                         shown == L"Status\nThe copy had finished before it could be stopped: the upgrade goes on.")
+                    seen = CopyWentThrough;
                 else if (fakeWorld.boxes.size() == 1 && fakeWorld.boxes[0].owner == dialog)
                     seen = fakeWorld.boxes[0].text.find(L"Stop the upgrade?") != std::wstring::npos ? AskStopCopy
                                                                                                     : AskStopWaiting;
@@ -593,7 +596,9 @@ TEST_F(AppTest, ASecondToolBringsTheFirstBackInsteadOfStarting)
     ASSERT_EQ(fakeWorld.boxes.size(), 1u);
     EXPECT_EQ(fakeWorld.boxes[0].text, L"A firmware upgrade is already running in another session on this "
                                        L"computer.\nThis one cannot start until it ends.");
-    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND));
+    // No window to own it: task-modal, in front.
+    EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONINFORMATION | MB_TASKMODAL | MB_SETFOREGROUND));
 }
 
 // The design's refusal of a change it does not allow is what the fixture
@@ -614,6 +619,29 @@ TEST_F(AppTest, APhaseChangeTheDesignDoesNotAllowIsRefusedAndCounted)
     }
     upgradeState.refusedPhaseChanges = 0;
 }
+
+// How each phase is meant to be left when the user wants out. In the phases
+// where Ok, Escape and the close box mean nothing, something is in flight
+// that must finish first (the search, a box, a copy, the queue's jobs, a
+// stop) and moves the run on by itself; in every other phase one of them
+// ends the tool or asks whether to stop.
+enum PhaseExit { ExitByUser, ExitByWork };
+constexpr PhaseExit phaseExits[phaseCount] = {
+    /* Created      */ ExitByWork,  // the show that follows starts the run
+    /* Starting     */ ExitByUser,
+    /* Searching    */ ExitByWork,
+    /* Asking       */ ExitByWork,
+    /* Copying      */ ExitByWork,  // a minute without an end makes it CopyStalled
+    /* CopyStalled  */ ExitByUser,
+    /* RebootWait   */ ExitByUser,
+    /* RebootReady  */ ExitByUser,
+    /* Restoring    */ ExitByWork,  // a minute without a job printed makes it DrainStalled
+    /* DrainStalled */ ExitByUser,
+    /* AskingToStop */ ExitByWork,
+    /* Stopping     */ ExitByWork,
+    /* Finished     */ ExitByUser,
+    /* Closing      */ ExitByWork,
+};
 
 // No phase leaves the user without a way to close the tool once nothing is
 // in flight: Ok, Escape or the close box ends it (a question to stop

@@ -117,7 +117,7 @@ TEST_F(AppTest, AWindowThatCannotBeCreatedIsReportedWithExitCodeOne)
     EXPECT_EQ(runMainDialog(GetModuleHandleW(L"kernel32.dll"), SW_SHOWNORMAL), 1);
     ASSERT_EQ(fakeWorld.boxes.size(), 1u);
     EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
-    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONERROR));
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OK | MB_ICONERROR | MB_TASKMODAL | MB_SETFOREGROUND));
     EXPECT_FALSE(takeQuit());
 }
 

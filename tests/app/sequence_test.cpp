@@ -240,7 +240,6 @@ TEST_F(Sequence, DecliningADiskStagedUpgradeSendsNothingAndOkThenCloses)
     runUpgradeSequence(dialog);
     EXPECT_EQ(upgradeState.firmwareKind, FirmwareDiskStaged);
     EXPECT_EQ(text(IDC_STATUS_TEXT), L"Firmware update has been cancelled.\nClick Ok to Finish.");
-    EXPECT_EQ(upgradeState.upgradeFinished, 1);
     EXPECT_TRUE(IsWindow(dialog));
 
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
@@ -527,9 +526,9 @@ TEST_F(Sequence, SharingThatCouldNotBePutBackIsNamedInTheFinalText)
     EXPECT_EQ(text(IDC_STATUS_TEXT), stillShared);
 }
 
-// The stage's own boxes have no owner: their modal loops deliver the dialog's
-// input. For a disk-staged printer an Ok there would start the second stage
-// inside the first.
+// A box's modal loop delivers whatever reaches the dialog meanwhile (a
+// posted message, say): the phase keeps it from acting. For a disk-staged
+// printer an Ok there would start the second stage inside the first.
 TEST_F(Sequence, OkEscapeAndCloseWaitWhileTheFirstStageRuns)
 {
     connectPrinter("Tarnell Vellumax 650PS");
@@ -537,7 +536,7 @@ TEST_F(Sequence, OkEscapeAndCloseWaitWhileTheFirstStageRuns)
     fakeWorld.setFails = true;  // sharing refused: the stage shows its box
     bool openAfterInput = false;
     fakeWorld.onBox = [&](const ShownBox &box) {
-        if (box.owner == nullptr) {
+        if (box.caption == L"Information") {
             SendMessageW(dialog, WM_COMMAND, IDOK, 0);
             SendMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
             SendMessageW(dialog, WM_CLOSE, 0, 0);

@@ -1,7 +1,7 @@
 // Sharing and copying against Wine's own spooler and command interpreter.
 
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "delivery/sharing.h"
 #include "delivery/transfer.h"
 

@@ -1,5 +1,5 @@
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "delivery/sharing.h"
 #include "tests/doubles/fake_windows.h"
 

@@ -1,6 +1,6 @@
 #include "app/resources/resource.h"
-#include "app/state.h"
-#include "app/text.h"
+#include "base/state.h"
+#include "base/text.h"
 #include "delivery/transfer.h"
 #include "tests/doubles/fake_windows.h"
 
@@ -43,7 +43,6 @@ std::wstring interpreter()
     return std::wstring(folder, length) + L"\\cmd.exe";
 }
 
-const UINT boxPlacement = MB_TASKMODAL | MB_SETFOREGROUND;
 
 // A firmware file that "another program" holds open, without sharing it.
 HANDLE heldFile = INVALID_HANDLE_VALUE;
@@ -151,8 +150,8 @@ protected:
         ASSERT_EQ(fakeWorld.boxes.size(), 1u);
         EXPECT_EQ(fakeWorld.boxes[0].text, text);
         EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
-        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR | boxPlacement));
-        EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
+        EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR));
+        EXPECT_EQ(fakeWorld.boxes[0].owner, upgradeState.mainDialog);
         EXPECT_TRUE(fakeWorld.openedNames.empty());
         EXPECT_TRUE(fakeWorld.started.empty());
     }
@@ -266,8 +265,8 @@ TEST_F(FirmwareTransfer, RefusedSharingShowsOneWarningAndSendsNothing)
     ASSERT_EQ(fakeWorld.boxes.size(), 1u);
     EXPECT_EQ(fakeWorld.boxes[0].text, L"In order to continue with upgrade, the printer <Vx Target> must be shared");
     EXPECT_EQ(fakeWorld.boxes[0].caption, L"Information");
-    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONWARNING | boxPlacement));
-    EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
+    EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONWARNING));
+    EXPECT_EQ(fakeWorld.boxes[0].owner, upgradeState.mainDialog);
     EXPECT_TRUE(fakeWorld.started.empty());
     EXPECT_EQ(windowText(status), L"Before");
     EXPECT_TRUE(IsWindow(dialog));
@@ -332,8 +331,8 @@ TEST_F(FirmwareTransfer, AFailedCopyStopsTheStageAndShowsItsErrorNumber)
             EXPECT_EQ(fakeWorld.boxes[0].text, L"Error " + c.number + L" copying Firmware files to printer!" +
                                                    (c.started ? deleted : L"") + L"\nFirmware upgrade cancelled.");
             EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
-            EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR | boxPlacement));
-            EXPECT_EQ(fakeWorld.boxes[0].owner, nullptr);
+            EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_ICONERROR));
+            EXPECT_EQ(fakeWorld.boxes[0].owner, upgradeState.mainDialog);
             EXPECT_EQ(indexOf(L"Wait null"), fakeWorld.events.size());
             EXPECT_EQ(fakeWorld.terminatedProcesses, c.stillRunning ? 1 : 0);
             EXPECT_EQ(fakeWorld.deletedJobs, c.started ? std::vector<DWORD>{6} : std::vector<DWORD>{});

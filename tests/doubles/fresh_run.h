@@ -1,7 +1,7 @@
 // Helpers shared by the suites that run the tool's code in process.
 #pragma once
 
-#include "app/state.h"
+#include "base/state.h"
 #include "delivery/transfer.h"
 #include "identify/catalogue.h"
 #include "tests/doubles/fake_windows.h"

@@ -65,14 +65,29 @@ setup_vellumax_650() {
     e2e_expect_queue "Vellumax 650" unshared before
 }
 
-# The steps from the start until the confirmation box for that printer.
+# The steps from the start until the confirmation box for that printer (a
+# 650's when no queue and share are named).
 until_confirmation() {
     cat <<EOF
 window 20
 status "$T1" 10
-maybe-status "$(found "Vellumax 650" USB001)" 20
-status "$(t4 VM650 USB001)" 20
+maybe-status "$(found "${1:-Vellumax 650}" USB001)" 20
+status "$(t4 "${2:-VM650}" USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
+EOF
+}
+
+# For a 350 whose printer stalls: on, after Ok, until the copy has not ended
+# for a minute and Escape has asked whether to stop it.
+until_stop_question() {
+    until_confirmation "Vellumax 350" VM350
+    cat <<EOF
+answer ok
+status "$T6" 30
+status "$T6$STALL_LINE" 75
+shot stalled
+press escape
+box "Confirmation" "The copy to the printer has not finished for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
 EOF
 }
 
@@ -571,17 +586,7 @@ EOF
 scenario_stalled_copy_can_be_stopped() {
     setup_vellumax_350 3600
     play <<EOF
-window 20
-status "$T1" 10
-maybe-status "$(found "Vellumax 350" USB001)" 20
-status "$(t4 VM350 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
-answer ok
-status "$T6" 30
-status "$T6$STALL_LINE" 75
-shot stalled
-press escape
-box "Confirmation" "The copy to the printer has not finished for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
+$(until_stop_question)
 answer yes
 box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file.\\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the queue's window before you switch the printer off and on. Switch the printer off and on again, then run the upgrade again." dialog 10
 queue "Vellumax 350" unshared
@@ -768,16 +773,7 @@ EOF
 scenario_late_stop_after_the_copy_went_through() {
     setup_vellumax_350 70
     play <<EOF
-window 20
-status "$T1" 10
-maybe-status "$(found "Vellumax 350" USB001)" 20
-status "$(t4 VM350 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
-answer ok
-status "$T6" 30
-status "$T6$STALL_LINE" 75
-press escape
-box "Confirmation" "The copy to the printer has not finished for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
+$(until_stop_question)
 wait 20
 no-process cmd.exe
 answer yes

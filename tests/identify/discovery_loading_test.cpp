@@ -1,7 +1,7 @@
 // Device discovery against library doubles, in a folder of its own: this
 // program's folder holds no vxprobe.dll until a test copies one of the
 // doubles there under that name.
-#include "app/system_libraries.h"
+#include "base/system_libraries.h"
 #include "identify/catalogue.h"
 #include "identify/discovery.h"
 #include "tests/doubles/fresh_run.h"

@@ -5,7 +5,7 @@
 // these without dllimport, so the tool's calls bind to these definitions as
 // they would to the import library. The unit tests link their own
 // definitions of the same names, so this file never enters their programs.
-#include "app/system_libraries.h"
+#include "base/system_libraries.h"
 
 #include <winspool.h>
 

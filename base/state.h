@@ -2,8 +2,6 @@
 // here for the later steps; there is no other channel between them.
 #pragma once
 
-#include "app/phase.h"
-
 #include <windows.h>
 
 #include <vector>
@@ -49,6 +47,27 @@ struct HeldFile {
     HANDLE handle;
 };
 
+// Where the run is: the one answer to "what does this message mean now?"
+// (the table beside the dialog's code says what each message means in each
+// phase). Changed by the dialog's enterPhase() only.
+enum RunPhase {
+    PhaseCreated,       // the window exists but has not been shown
+    PhaseStarting,      // shown; the start message is on its way
+    PhaseSearching,     // searching, looking up the queue, checking the files
+    PhaseAsking,        // one of the run's own boxes is open
+    PhaseCopying,       // a transfer stage sends its files
+    PhaseCopyStalled,   // a copy has not ended for a minute: Escape offers to stop
+    PhaseRebootWait,    // the progress bar fills while the printer reboots
+    PhaseRebootReady,   // the reboot instructions: Ok sends the second stage
+    PhaseRestoring,     // waiting for the queue to print before it is unshared
+    PhaseDrainStalled,  // the queue has not moved for a minute: Escape offers to stop
+    PhaseAskingToStop,  // the question whether to stop is open
+    PhaseStopping,      // the user chose to stop: waits end, the copy is ended
+    PhaseFinished,      // the final or the cancelled text: Ok, Escape and close end the tool
+    PhaseClosing,       // the tool is ending: nothing more is started
+    phaseCount
+};
+
 struct UpgradeState {
     HINSTANCE appInstance = nullptr;
     HWND mainDialog = nullptr;
@@ -71,10 +90,10 @@ struct UpgradeState {
     // (the queue could not be opened or read, or the write was refused).
     int sharingNotPutBack = 0;
     int upgradeFinished = 0;
-    // Where the run is (app/phase.h); changed by enterPhase() only.
+    // Where the run is; changed by the dialog's enterPhase() only.
     RunPhase phase = PhaseCreated;
     int refusedPhaseChanges = 0;
-    // Held while firmware is in flight (app/protection.h).
+    // Held while firmware is in flight (the dialog's protection against sleep).
     HANDLE powerRequest = nullptr;
     // The copy's interpreter while it runs (owned by runHiddenCommand), so
     // that an end of the run beneath the copy's wait can end it.
@@ -100,3 +119,8 @@ extern UpgradeState upgradeState;
 // shared before the run and has not been unshared yet. Every path that ends
 // the use of the queue tests this before it restores.
 bool restoreDue();
+
+// True once the run is ending (the user chose to stop, or the tool closes):
+// a stage sends nothing more and shows nothing, and a wait that was under
+// way returns.
+bool runEnding();

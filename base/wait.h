@@ -1,4 +1,4 @@
-// Waits that keep the tool's window answering, and the boxes of the run.
+// Waits that keep the tool's window answering.
 //
 // The tool has one thread. A wait that blocks it without looking at its
 // messages (Sleep, WaitForSingleObject) leaves the window unpainted, and
@@ -6,7 +6,7 @@
 // the program, which would leave the queue shared and a printer half
 // upgraded. These waits dispatch what arrives instead, the user's input
 // included; what a key or a click means meanwhile is the run phase's to say
-// (app/phase.h), and in most phases it means nothing.
+// (the phase table beside the dialog), and in most phases it means nothing.
 #pragma once
 
 #include <windows.h>
@@ -38,9 +38,3 @@ void reportStallOver();
 
 // Throws away the keyboard and mouse input waiting in the thread's queue.
 void discardPendingInput();
-
-// A message box that only input made while it is shown can answer: keys and
-// clicks still queued from before (Enter typed ahead while the device
-// library searched, say) are thrown away first, or the box's own message
-// loop would take them as the answer to a question nobody has read.
-int askUser(HWND owner, const WCHAR *text, const WCHAR *caption, UINT type);

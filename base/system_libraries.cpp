@@ -4,9 +4,9 @@
 // unpacked and started from folders such as Downloads, where anyone can
 // leave a comctl32.dll. So the rest is loaded here, after hardenProcess, by
 // searches that cannot see the tool's folder or the current one.
-#include "app/system_libraries.h"
+#include "base/system_libraries.h"
 
-#include "app/text.h"
+#include "base/text.h"
 
 #include <commctrl.h>
 

@@ -1,7 +1,6 @@
-#include "app/wait.h"
+#include "base/wait.h"
 
-#include "app/phase.h"
-#include "app/state.h"
+#include "base/state.h"
 
 namespace {
 
@@ -92,10 +91,4 @@ void discardPendingInput()
             return;
         }
     }
-}
-
-int askUser(HWND owner, const WCHAR *text, const WCHAR *caption, UINT type)
-{
-    discardPendingInput();
-    return MessageBoxW(owner, text, caption, type);
 }
