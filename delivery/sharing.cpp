@@ -264,10 +264,9 @@ bool listQueueJobs(std::vector<DWORD> &jobs)
 JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETIME &copyStart)
 {
     JobRemoval removal = {JobRemoval::Failed, 0, 0};
-    // One handle for the list and the deletion: the job deleted is the one
-    // that was listed.
-    // Listing and deleting one's own jobs needs no more than the right to
-    // print; the copies are the user's own jobs.
+    // One handle for the list and the deletion, so that the job deleted is
+    // the one that was listed. Listing and deleting one's own jobs needs no
+    // more than the right to print; the copies are the user's own jobs.
     PrinterHandle printer = openSelectedQueue(PRINTER_ACCESS_USE);
     std::vector<ListedJob> now;
     if (!printer || !listJobs(printer.get(), now, &copyStart))

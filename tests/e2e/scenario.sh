@@ -282,15 +282,15 @@ EOF
 
 # The printer is found but the upgrade cannot be done: the error box comes
 # before the confirmation, with the status text naming what was found, and
-# the tool ends with nothing shared or sent. The tool's own checks of the
-# queue's state show their box owned by its window.
+# the tool ends with nothing shared or sent. Like every box of the tool
+# while its window is open, the box is owned by that window.
 refused_before_confirmation() {
-    local queue=$1 text=$2 shot=$3 owner=${4:-none}
+    local queue=$1 text=$2 shot=$3
     play <<EOF
 window 20
 status "$T1" 10
 status "$(found "$queue" USB001)" 20
-box "Firmware Upgrade Error" "$text\\nFirmware upgrade cancelled." $owner 30
+box "Firmware Upgrade Error" "$text\\nFirmware upgrade cancelled." dialog 30
 queue "$queue" unshared
 shot $shot
 answer ok
@@ -338,7 +338,7 @@ scenario_queue_used_offline() {
     e2e_expect_queue "Vellumax 350" unshared before
     refused_before_confirmation "Vellumax 350" \
         "The print queue Vellumax 350 is set to Use Printer Offline, so it would keep the firmware instead of sending it to the printer.\\nTurn off \\\"Use Printer Offline\\\" in the queue's Printer menu, then start the upgrade again." \
-        offline dialog
+        offline
 }
 
 # No device library beside the tool: the not-detected box names it and
@@ -442,11 +442,7 @@ EOF
 scenario_click_during_copy_is_not_replayed() {
     setup_vellumax_350 4
     play <<EOF
-window 20
-status "$T1" 10
-maybe-status "$(found "Vellumax 350" USB001)" 20
-status "$(t4 VM350 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
+$(until_confirmation "Vellumax 350" VM350)
 answer ok
 status "$T6" 30
 wait 1
@@ -471,11 +467,7 @@ scenario_second_instance_changes_nothing() {
     tool=${tool//\\/\\\\}
     setup_vellumax_350
     play <<EOF
-window 20
-status "$T1" 10
-maybe-status "$(found "Vellumax 350" USB001)" 20
-status "$(t4 VM350 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
+$(until_confirmation "Vellumax 350" VM350)
 program "$tool" 0 20
 queue "Vellumax 350" unshared
 answer cancel
@@ -747,11 +739,7 @@ scenario_others_during_confirmation() {
     spool=${spool//\\/\\\\} firmware=${firmware//\\/\\\\} other=${other//\\/\\\\} cmd=${cmd//\\/\\\\}
     setup_vellumax_350
     play <<EOF
-window 20
-status "$T1" 10
-maybe-status "$(found "Vellumax 350" USB001)" 20
-status "$(t4 VM350 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
+$(until_confirmation "Vellumax 350" VM350)
 program "$spool share \"Vellumax 350\"" 0 20
 program "$cmd /C COPY /Y $other $firmware" 1 20
 program "$spool remove $firmware" 32 20
@@ -805,11 +793,7 @@ scenario_harness_notices_a_wrong_run() {
     e2e_firmware "${E2E_FIRMWARE[@]}"
     e2e_printer_end VM350 "Vellumax 350"
     cat >"$E2E_DIR/script.txt" <<EOF
-window 20
-status "$T1" 10
-maybe-status "$(found "Vellumax 350" USB001)" 20
-status "$(t4 VM350 USB001)" 20
-box "Confirmation" "$CONFIRM" dialog 10
+$(until_confirmation "Vellumax 350" VM350)
 answer cancel
 status "$T7" 10
 press ok
