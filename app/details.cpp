@@ -6,7 +6,7 @@
 #include "app/chooser.h"
 #include "base/state.h"
 #include "base/text.h"
-#include "delivery/transfer.h"
+#include "delivery/firmware_files.h"
 
 #include <strsafe.h>
 
@@ -53,15 +53,16 @@ void groupedDigits(ULONGLONG value, WCHAR (&text)[N])
     StringCchCopyW(text, N, digits);
 }
 
-// "<lead><file> (<size> bytes)"; the checks that follow say what is wrong
-// with a file whose size cannot be read.
+// "<lead><file> (<size> bytes)", the size of the file as it is held, which
+// is what will be sent; a file that is not held has no size here, and the
+// box that follows says what is wrong with it.
 bool fileLine(DetailLine &detail, const WCHAR *lead, const WCHAR *file)
 {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    WCHAR size[64] = L" (not found)";
-    if (GetFileAttributesExW(file, GetFileExInfoStandard, &data)) {
+    ULONGLONG bytes = 0;
+    WCHAR size[64] = L"";
+    if (heldFirmwareSize(file, bytes)) {
         WCHAR digits[48];
-        groupedDigits((ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow, digits);
+        groupedDigits(bytes, digits);
         StringCchPrintfW(size, ARRAYSIZE(size), L" (%ls bytes)", digits);
     }
     return copyText(detail.text, lead) && appendText(detail.text, file) && appendText(detail.text, size);

@@ -3,6 +3,7 @@
 #include "app/dialog.h"
 
 #include "app/ending.h"
+#include "app/messages.h"
 #include "app/phase.h"
 #include "app/resources/resource.h"
 #include "app/sequence.h"
@@ -38,9 +39,6 @@ const WCHAR stopCopyQuestion[] =
     L"Stop the upgrade? The printer may then have received part of a firmware file.";
 const WCHAR stopCopyLine[] =
     L"\nThe copy to the printer has not finished for a minute. Press Esc to stop the upgrade.";
-// The user chose to stop once the copy had gone through: nothing was cut
-// short, and the run goes on where it was.
-const WCHAR copyWentThroughLine[] = L"\nThe copy had finished before it could be stopped: the upgrade goes on.";
 
 // The progress bar keeps its default range of 0 to 100, one step per tick.
 const UINT rebootWaitFullPosition = 100;
@@ -100,19 +98,20 @@ void offerToStop(RunPhase stalled, const WCHAR *line)
     enterPhase(stalled);
 }
 
-// The stalled copy has ended after all: the next copy, the reboot wait and
-// the final text show their own texts, and Escape means what their phase
-// says. `instead`, when given, takes the offer's place.
-void withdrawStopOffer(const WCHAR *line, const WCHAR *instead = nullptr)
+// The stalled copy has ended: the next copy, the reboot wait and the final
+// text show their own texts, and Escape means what their phase says. A stop
+// the user has chosen stays chosen: the stage beneath says what follows.
+void withdrawStopOffer(const WCHAR *line)
 {
     WCHAR text[confirmationCapacity] = L"";
     const int length = GetWindowTextW(upgradeState.statusText, text, ARRAYSIZE(text));
     const size_t lineLength = wcslen(line);
-    if (length >= 0 && static_cast<size_t>(length) >= lineLength && wcscmp(text + length - lineLength, line) == 0)
+    if (length >= 0 && static_cast<size_t>(length) >= lineLength && wcscmp(text + length - lineLength, line) == 0) {
         text[length - lineLength] = L'\0';
-    if (instead == nullptr || appendText(text, instead))
         SetWindowTextW(upgradeState.statusText, text);
-    enterPhase(PhaseCopying);
+    }
+    if (upgradeState.phase == PhaseCopyStalled)
+        enterPhase(PhaseCopying);
 }
 
 // Escape or the close box once the tool has offered to stop. No goes back to
@@ -148,9 +147,6 @@ void act(HWND window, RunMessage message)
         break;
     case WithdrawStopCopy:
         withdrawStopOffer(stopCopyLine);
-        break;
-    case CopyWentThrough:
-        withdrawStopOffer(stopCopyLine, copyWentThroughLine);
         break;
     case OfferStopWaiting:
         offerToStop(PhaseDrainStalled, stopWaitingLine);
@@ -281,7 +277,7 @@ int runMainDialog(HINSTANCE instance, int showCommand)
                                   : nullptr;
     if (!upgradeState.mainDialog) {
         tellUser(L"The upgrade tool could not open its window.\nThe printer firmware hasn't been updated.",
-                 L"Firmware Upgrade Error", MB_ICONERROR);
+                 errorCaption, MB_ICONERROR);
         return 1;
     }
     ShowWindow(upgradeState.mainDialog, showCommand);

@@ -1,21 +1,29 @@
 #include "app/ending.h"
 
+#include "app/messages.h"
 #include "app/phase.h"
 #include "app/resources/resource.h"
 #include "base/boxes.h"
 #include "base/state.h"
 #include "base/text.h"
-#include "base/wait.h"
+#include "delivery/copy.h"
+#include "delivery/firmware_files.h"
+#include "delivery/print_jobs.h"
 #include "delivery/sharing.h"
-#include "delivery/transfer.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
-
-const WCHAR errorCaption[] = L"Firmware Upgrade Error";
 
 const WCHAR stoppedStart[] =
     L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file.";
 const WCHAR stoppedEnd[] = L" Switch the printer off and on again, then run the upgrade again.";
+// Stopped between two files: nothing was cut short.
+const WCHAR stoppedBetweenStart[] = L"The firmware upgrade has been stopped.";
+const WCHAR stoppedBetweenEnd[] = L"\nThe upgrade is not complete: run it again to finish it.";
+const WCHAR sentWholeLead[] = L"\nFiles sent whole to the print queue: ";
+const WCHAR notSentLead[] = L"\nFiles not sent: ";
 
 const WCHAR failureText[] =
     L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may not have been updated completely.";
@@ -24,10 +32,41 @@ const WCHAR stillSharedStart[] = L"The printer ";
 const WCHAR stillSharedMiddle[] = L" is still shared as ";
 const WCHAR stillSharedEnd[] = L": the tool could not stop sharing it. Stop sharing it in the printer's properties.";
 
+// "<lead>a, b." for a list that is not empty.
+bool appendFiles(WCHAR (&text)[confirmationCapacity], const WCHAR *lead, const std::vector<const WCHAR *> &files)
+{
+    if (files.empty())
+        return true;
+    bool composed = appendText(text, lead);
+    for (size_t i = 0; i < files.size(); ++i)
+        composed = composed && (i == 0 || appendText(text, L", ")) && appendText(text, files[i]);
+    return composed && appendText(text, L".");
+}
+
+// Which files of the run reached the queue whole and which were not sent;
+// a copy that was cut short is neither, its partial job is told apart.
+bool appendFilesSent(WCHAR (&text)[confirmationCapacity], bool cutShort)
+{
+    const std::vector<const WCHAR *> &sent = upgradeState.filesSent;
+    std::vector<const WCHAR *> notSent;
+    for (const WCHAR *file : allStageFiles(upgradeState.firmwareKind)) {
+        if (std::find(sent.begin(), sent.end(), file) != sent.end())
+            continue;
+        if (cutShort)
+            cutShort = false;
+        else
+            notSent.push_back(file);
+    }
+    return appendFiles(text, sentWholeLead, sent) && appendFiles(text, notSentLead, notSent);
+}
 
 bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport &partial)
 {
-    return copyText(text, stoppedStart) && appendPartialJob(text, partial) && appendText(text, stoppedEnd);
+    if (partial.what == NoPartialJob)
+        return copyText(text, stoppedBetweenStart) && appendFilesSent(text, false) &&
+               appendText(text, stoppedBetweenEnd);
+    return copyText(text, stoppedStart) && appendPartialJob(text, partial) && appendText(text, stoppedEnd) &&
+           appendFilesSent(text, true);
 }
 
 // The run's last box: what the way out means for the user, and what could
@@ -73,6 +112,8 @@ bool appendStillShared(WCHAR (&text)[confirmationCapacity], bool onNewLine)
 void endRun(HWND dialog, RunEnd how)
 {
     const bool quiet = how == EndSessionEnding || upgradeState.phase == PhaseClosing;
+    // The user's answer to stop promised that the sharing goes at once.
+    const bool stopAnswered = upgradeState.phase == PhaseStopping;
     KillTimer(dialog, IDT_REBOOT_WAIT);
     stopCopyInFlight();
     releaseFirmwareFiles();
@@ -81,7 +122,7 @@ void endRun(HWND dialog, RunEnd how)
     bool stillShared = false;
     if (restoreDue()) {
         RestoreOutcome restored = RestoreStopped;
-        if (how == EndClosed && !quiet && enterPhase(PhaseRestoring)) {
+        if (how == EndClosed && !quiet && !stopAnswered && enterPhase(PhaseRestoring)) {
             restored = restoreSharing();
             // A restore that stopped short (the queue could not be opened or
             // read) is tried once more before the window goes.
@@ -104,14 +145,22 @@ void endRun(HWND dialog, RunEnd how)
         DestroyWindow(dialog);
 }
 
+// Shows nothing it cannot compose: a box is only a help here.
 void endRunAtOnce(HWND dialog) noexcept
 {
     KillTimer(dialog, IDT_REBOOT_WAIT);
     stopCopyInFlight();
     releaseFirmwareFiles();
-    if (restoreDue())
-        restoreSharingAtOnce();
+    const bool stillShared = restoreDue() && !restoreSharingAtOnce();
+    const bool endedMeanwhile = upgradeState.phase == PhaseClosing;
     enterPhase(PhaseClosing);
+    // What could not be given back: a job that may hold part of a file (the
+    // removal is what failed, or never came) and sharing still in place.
+    WCHAR text[confirmationCapacity];
+    const PartialJobReport left = {upgradeState.copyCutShort ? PartialJobLeft : NoPartialJob, 0, 0};
+    if (!endedMeanwhile && copyText(text, failureText) && appendPartialJob(text, left) &&
+        (!stillShared || appendStillShared(text, true)))
+        tellUser(text, errorCaption, MB_ICONERROR);
     if (IsWindow(dialog))
         DestroyWindow(dialog);
 }

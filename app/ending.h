@@ -14,10 +14,13 @@
 enum RunEnd {
     // The run is over, was declined or given up, a copy failed (its box has
     // been shown), or the user closed the tool: the sharing the tool added
-    // goes back once the queue has printed its jobs.
+    // goes back once the queue has printed its jobs; at once when the user
+    // had chosen to stop.
     EndClosed,
-    // The user stopped a copy that did not end: its partial job is taken out
-    // of the queue, the sharing goes back at once, and a box says what to do.
+    // The user stopped the upgrade (or the session ends beneath a copy): a
+    // copy cut short has its partial job taken out of the queue, the sharing
+    // goes back at once, and a box says which files were sent whole and
+    // what to do.
     EndCopyStopped,
     // The user stopped waiting for the queue's jobs: the sharing goes back at
     // once; the jobs stay and print when the printer is ready.
@@ -40,8 +43,9 @@ void endRun(HWND dialog, RunEnd how);
 
 // The way out when endRun() itself has failed (a list that could not
 // grow): ends the copy in flight, lets go of the firmware files, puts the
-// sharing back at once and destroys the window; shows nothing and throws
-// nothing.
+// sharing back at once, says in one box that the tool failed and what it
+// could not give back (a partial job, the sharing), and destroys the
+// window; throws nothing.
 void endRunAtOnce(HWND dialog) noexcept;
 
 // Appends "[\n]The printer <queue> is still shared as <share>: ...", the

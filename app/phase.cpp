@@ -30,9 +30,9 @@ const unsigned allowedNext[phaseCount] = {
     /* Restoring    */ phases({PhaseDrainStalled, PhaseFinished}),
     /* DrainStalled */ phases({PhaseAskingToStop, PhaseFinished}),
     /* AskingToStop */ phases({PhaseCopyStalled, PhaseDrainStalled, PhaseStopping}),
-    // The end of the run follows (app/ending.h); or, when the copy had gone
-    // through before the stop, the run goes on.
-    /* Stopping     */ phases({PhaseCopying}),
+    // The end of the run follows (app/ending.h); or, when the stop came
+    // once the last file had gone through, the run ends as one that did.
+    /* Stopping     */ phases({PhaseRestoring, PhaseFinished}),
     /* Finished     */ phases({PhaseRestoring}),
     /* Closing      */ 0,
 };

@@ -37,8 +37,7 @@ enum RunAction {
     RunSequence,
     StepRebootWait,
     OfferStopCopy,     // say that Escape stops the upgrade
-    WithdrawStopCopy,  // the stalled copy has ended after all: its line and its offer go
-    CopyWentThrough,   // the copy the user stopped had ended by then: the run goes on
+    WithdrawStopCopy,  // the stalled copy has ended: its line goes, and its offer with it unless the user stopped
     OfferStopWaiting,  // say that Escape stops waiting for the queue
     AskStopCopy,
     AskStopWaiting,
@@ -63,7 +62,7 @@ constexpr RunAction phaseActions[phaseCount][messageCount] = {
     /* Restoring   */ {Ignore,          Ignore,         Ignore,      Ignore,         OfferStopWaiting, Ignore,           RefuseShutdown, EndAtOnce},
     /* DrainStalled*/ {Ignore,          AskStopWaiting, Ignore,      Ignore,         Ignore,           Ignore,           RefuseShutdown, EndAtOnce},
     /* AskingToStop*/ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           Ignore,           RefuseShutdown, EndAtOnce},
-    /* Stopping    */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           CopyWentThrough,  RefuseShutdown, EndAtOnce},
+    /* Stopping    */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           WithdrawStopCopy, RefuseShutdown, EndAtOnce},
     /* Finished    */ {CloseTool,       CloseTool,      Ignore,      Ignore,         Ignore,           Ignore,           AllowShutdown,  EndAtOnce},
     /* Closing     */ {Ignore,          Ignore,         Ignore,      Ignore,         Ignore,           Ignore,           AllowShutdown,  Ignore},
 };

@@ -3,11 +3,14 @@
 // upgraded; the user hears of them before agreeing to anything.
 #include "app/readiness.h"
 
+#include "app/messages.h"
 #include "app/phase.h"
-
+#include "app/stages.h"
 #include "base/boxes.h"
 #include "base/state.h"
 #include "base/text.h"
+#include "delivery/copy.h"
+#include "delivery/firmware_files.h"
 #include "delivery/sharing.h"
 
 #include <winspool.h>
@@ -23,7 +26,6 @@ constexpr size_t length(const WCHAR *text)
     return n;
 }
 
-constexpr WCHAR refusalCaption[] = L"Firmware Upgrade Error";
 constexpr WCHAR questionCaption[] = L"Warning";
 
 constexpr WCHAR foundStart[] = L"Found the printer on USB port ";
@@ -33,16 +35,14 @@ constexpr WCHAR foundEnd[] = L".\nChecking that the upgrade can start...";
 constexpr WCHAR queueStart[] = L"The print queue ";
 constexpr WCHAR offlineEnd[] =
     L" is set to Use Printer Offline, so it would keep the firmware instead of sending it to the printer.\n"
-    L"Turn off \"Use Printer Offline\" in the queue's Printer menu, then start the upgrade again.\n"
-    L"Firmware upgrade cancelled.";
+    L"Turn off \"Use Printer Offline\" in the queue's Printer menu, then start the upgrade again.";
 constexpr WCHAR pausedEnd[] =
     L" is paused, so it would keep the firmware instead of sending it to the printer.\n"
-    L"Resume it (Pause Printing in the queue's Printer menu), then start the upgrade again.\n"
-    L"Firmware upgrade cancelled.";
+    L"Resume it (Pause Printing in the queue's Printer menu), then start the upgrade again.";
 constexpr WCHAR deniedEnd[] =
     L" must be shared for the upgrade, and sharing it needs the right to manage printers.\n"
     L"Start the tool as an administrator, or share the queue first in the printer's properties (Sharing), then "
-    L"start the upgrade again.\nFirmware upgrade cancelled.";
+    L"start the upgrade again.";
 constexpr WCHAR jobsEnd[] =
     L" already holds jobs that have not printed. The firmware would wait behind them, and a stuck job would keep "
     L"it from the printer.\nLet the waiting jobs print, or cancel them in the queue's window.";
@@ -105,10 +105,18 @@ static_assert(fitsNamingQueue(offlineEnd) && fitsNamingQueue(pausedEnd) && fitsN
                   fitsNamingQueue(jobsEnd, length(goOnAnywayLine)),
               "the queue texts must always fit");
 
+// Null: the ending alone (a text that could not be composed).
 bool refuse(const WCHAR *text)
 {
     enterPhase(PhaseAsking);
-    tellUser(text, refusalCaption, MB_ICONERROR);
+    tellCancelled(text);
+    return false;
+}
+
+bool refuseNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end)
+{
+    enterPhase(PhaseAsking);
+    tellCancelledNaming(start, name, end);
     return false;
 }
 
@@ -118,7 +126,7 @@ bool refuse(const WCHAR *text)
 bool goOnAnyway(HWND dialog, WCHAR (&text)[messageCapacity])
 {
     if (!appendText(text, goOnAnywayLine))
-        return refuse(L"Firmware upgrade cancelled.");
+        return refuse(nullptr);
     enterPhase(PhaseAsking);
     int answer = askUser(text, questionCaption, MB_OKCANCEL | MB_DEFBUTTON2 | MB_ICONWARNING);
     return answer == IDOK && IsWindow(dialog);
@@ -134,7 +142,7 @@ bool refuseNamingQueue(const WCHAR *end)
 {
     WCHAR text[messageCapacity];
     if (!composeNamingQueue(text, queueStart, end))
-        return refuse(L"Firmware upgrade cancelled.");
+        return refuse(nullptr);
     return refuse(text);
 }
 
@@ -142,7 +150,7 @@ bool askNamingQueue(HWND dialog, const WCHAR *end)
 {
     WCHAR text[messageCapacity];
     if (!composeNamingQueue(text, queueStart, end))
-        return refuse(L"Firmware upgrade cancelled.");
+        return refuse(nullptr);
     return goOnAnyway(dialog, text);
 }
 
@@ -158,7 +166,7 @@ bool askAboutProblems(HWND dialog, DWORD status)
         separator = L", ";
     }
     if (!composed || !appendText(text, problemEnd))
-        return refuse(L"Firmware upgrade cancelled.");
+        return refuse(nullptr);
     return goOnAnyway(dialog, text);
 }
 
@@ -175,8 +183,64 @@ bool powerWillLast(HWND dialog)
         return true;
     WCHAR text[messageCapacity];
     if (FAILED(StringCchPrintfW(text, ARRAYSIZE(text), batteryText, unsigned{power.BatteryLifePercent})))
-        return refuse(L"Firmware upgrade cancelled.");
+        return refuse(nullptr);
     return goOnAnyway(dialog, text);
+}
+
+// What holdFirmwareFiles() found wrong, named with the file or folder.
+bool refuseFiles(const FilesCheck &files)
+{
+    const WCHAR fileStart[] = L"Firmware file ";
+    WCHAR end[nameCapacity];
+    switch (files.result) {
+    case FilesCheck::FilesHeld:
+        return true;
+    case FilesCheck::FolderUnusable:
+        return refuseNaming(L"The firmware files cannot be sent from this folder:\n", files.folder,
+                            L"\nCopy the tool and the firmware files to a folder on this computer's own disk and "
+                            L"start the tool from there.");
+    case FilesCheck::FileMissing:
+        return refuseNaming(fileStart, files.file, L" was not found in the tool's folder.");
+    case FilesCheck::FileEmpty:
+        return refuseNaming(fileStart, files.file, L" is empty.");
+    case FilesCheck::FileInUse:
+        return refuseNaming(fileStart, files.file,
+                            L" is open in another program, so it cannot be sent.\nClose that program, or wait until "
+                            L"the download of the file has finished, then start the upgrade again.");
+    case FilesCheck::FileDenied:
+        return refuseNaming(fileStart, files.file,
+                            L" cannot be read: access is denied.\nCheck the file's permissions (or copy the file to "
+                            L"this folder again), then start the upgrade again.");
+    case FilesCheck::FileUnreadable:
+        break;
+    }
+    if (FAILED(StringCchPrintfW(end, ARRAYSIZE(end), L" cannot be read (error %lu).",
+                                static_cast<unsigned long>(files.error))))
+        copyText(end, L" cannot be read.");
+    return refuseNaming(fileStart, files.file, end);
+}
+
+// A queue that was never shared often has no share name at all (Windows
+// adds one only when the user shares it), and the tool does not invent one.
+// Every command line of both stages, and the must-be-shared text that may
+// be shown before them, must be buildable before anything is shared or sent.
+bool shareNameUsable()
+{
+    const PrintQueueRecord &queue = upgradeState.selectedQueue;
+    const WCHAR *shareName = queue.isShared ? queue.shareName : upgradeState.targetShareName;
+    if (shareName[0] == L'\0')
+        return refuseNaming(L"The printer ", queue.printerName,
+                            L" has no share name.\nGive it a share name in the printer's properties (Sharing), then "
+                            L"start the upgrade again.");
+    bool usable = true;
+    for (const WCHAR *file : allStageFiles(upgradeState.firmwareKind)) {
+        WCHAR commandLine[nameCapacity];
+        usable = usable && buildCopyCommandLine(commandLine, file, shareName);
+    }
+    WCHAR mustBeShared[nameCapacity];
+    if (usable && (queue.isShared || composeMustBeShared(mustBeShared)))
+        return true;
+    return refuseNaming(L"The share name ", shareName, L" of the printer cannot be used to copy firmware.");
 }
 
 }  // namespace
@@ -210,4 +274,9 @@ bool queueAndPowerReady(HWND dialog)
     if (queue.jobs != 0 && !askNamingQueue(dialog, jobsEnd))
         return false;
     return powerWillLast(dialog);
+}
+
+bool upgradeCanStart(const FilesCheck &files)
+{
+    return refuseFiles(files) && shareNameUsable();
 }

@@ -7,13 +7,14 @@
 #include "app/details.h"
 #include "app/phase.h"
 #include "app/readiness.h"
+#include "app/stages.h"
 #include "app/resources/resource.h"
 #include "base/boxes.h"
 #include "base/state.h"
 #include "base/text.h"
 #include "base/wait.h"
+#include "delivery/firmware_files.h"
 #include "delivery/sharing.h"
-#include "delivery/transfer.h"
 #include "identify/discovery.h"
 #include "identify/queues.h"
 
@@ -160,8 +161,8 @@ void finishStage(HWND dialog, StageOutcome outcome)
         endRun(dialog, EndClosed);
         return;
     case StageStopped:
-        // The user stopped the copy, or the session ended (which has ended
-        // the run already).
+        // The user stopped the upgrade, or the session ended (which has
+        // ended the run already).
         endRun(dialog, EndCopyStopped);
         return;
     case StageSent:
@@ -253,15 +254,23 @@ void runUpgradeSequence(HWND dialog)
     // to a share that does not exist. Everything that can be checked without
     // changing anything is checked before the user is asked.
     showPrinterFound();
-    const bool named = copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName);
-    if (named)
-        showUpgradeDetails();
-    if (!named || !upgradeCanStart() || !queueAndPowerReady(dialog)) {
+    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName)) {
+        endRun(dialog, EndClosed);
+        return;
+    }
+    // Held before their sizes are shown: the files the user confirms are the
+    // files that are sent.
+    const FilesCheck files = holdFirmwareFiles(upgradeState.firmwareKind);
+    showUpgradeDetails();
+    if (!upgradeCanStart(files) || !queueAndPowerReady(dialog)) {
         endRun(dialog, EndClosed);
         return;
     }
 
     if (!confirmUpgrade()) {
+        // Nothing will be sent: other programs may have the files back now,
+        // not only once the cancelled text has been read.
+        releaseFirmwareFiles();
         if (!IsWindow(dialog))
             return;
         SetWindowTextW(upgradeState.statusText, cancelledText);

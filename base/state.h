@@ -45,6 +45,7 @@ struct FoundPrinter {
 struct HeldFile {
     const WCHAR *name;  // one of the tool's constant file names
     HANDLE handle;
+    ULONGLONG size;     // read from the handle, so it is the size of what is sent
 };
 
 // Where the run is: the one answer to "what does this message mean now?"
@@ -95,22 +96,28 @@ struct UpgradeState {
     int refusedPhaseChanges = 0;
     // Held while firmware is in flight (the dialog's protection against sleep).
     HANDLE powerRequest = nullptr;
-    // The copy's interpreter while it runs (owned by runHiddenCommand), so
-    // that an end of the run beneath the copy's wait can end it.
+    // The copy's interpreter while it runs (owned by the copy's own wait),
+    // so that an end of the run beneath that wait can end it.
     HANDLE copyProcess = nullptr;
-    // The queue's jobs as the last copy began; jobsNoted is 0 when they
-    // could not be listed.
+    // Nonzero once the tool's TerminateProcess has succeeded on the copy in
+    // flight: only then does its exit code ERROR_CANCELLED mean "cut short".
+    int copyTerminated = 0;
+    // The queue's jobs before the last copy's interpreter started; jobsNoted
+    // is 0 when they could not be listed.
     std::vector<DWORD> jobsBeforeCopy;
     int jobsNoted = 0;
-    // When the last copy began (UTC): its own job was submitted since.
+    // When the last copy began (UTC), just before its interpreter started:
+    // its own job was submitted since.
     FILETIME copyStart = {};
     // Nonzero once a copy has been ended before it finished, or has failed
     // after it started: its job in the queue may hold part of a file and
     // must not reach the printer.
     int copyCutShort = 0;
     // The run's firmware files, held open from the checks until each one's
-    // copy has ended (delivery/transfer.h).
+    // copy has ended (delivery/firmware_files.h).
     std::vector<HeldFile> heldFirmware;
+    // The files whose copies went through whole, in sending order.
+    std::vector<const WCHAR *> filesSent;
 };
 
 extern UpgradeState upgradeState;

@@ -11,7 +11,7 @@
 
 #include "base/state.h"
 #include "base/text.h"
-#include "delivery/transfer.h"
+#include "app/stages.h"
 
 #include <windows.h>
 #include <strsafe.h>

@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <vector>
-
 // What the selected queue's settings said when they were read, and whether
 // the queue could be opened to change its sharing.
 struct QueueCondition {
@@ -43,25 +41,3 @@ RestoreOutcome restoreSharing();
 // it in the spooler and print when the printer is ready. False, with
 // upgradeState.sharingNotPutBack 1, when the queue is still shared.
 bool restoreSharingAtOnce();
-
-// The ids of the jobs in the selected queue; false when they cannot be
-// listed.
-bool listQueueJobs(std::vector<DWORD> &jobs);
-
-// What removeOwnJobAddedSince() found and did.
-struct JobRemoval {
-    enum {
-        NoneAdded,  // no job appeared since the copy began, or its own has gone by itself
-        Removed,    // the one job that is the copy's own was deleted: `job`
-        NoneOwn,    // jobs appeared, none of them this user's since the copy began; none deleted
-        Several,    // more than one of them is this user's since the copy began; none deleted
-        Failed,     // the queue could not be listed, or the job not deleted
-    } result;
-    DWORD job;    // when Removed
-    DWORD added;  // how many jobs appeared since the copy began
-};
-
-// Deletes the copy's own job from the selected queue: the one job not in
-// `before` that this user submitted not before `copyStart`. Other users'
-// jobs and the jobs from before are never touched. Shows nothing.
-JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETIME &copyStart);

@@ -704,13 +704,16 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
         // Without them the copy's own could not be told from the rest.
         {"stop, the jobs before the copy could not be listed", IDYES, [] { fakeWorld.enumJobsFails = true; },
          [] { fakeWorld.enumJobsFails = false; }, false, Stopped, {}, stoppedStart + left + stoppedEnd},
-        {"stop, a second document of the user's arrived", IDYES, [] {},
+        {"stop, a second document like the copy's arrived", IDYES, [] {},
          [] { fakeWorld.queues[0].jobIds.push_back(10); }, false, Stopped, {},
          stoppedStart +
-             L"\nThe print queue Vellumax 350 holds 3 document(s) that arrived during the copy, and the tool cannot "
-             L"tell which one is its own, so it deleted none: delete the firmware document in the queue's window "
-             L"before you switch the printer off and on." +
+             L"\nThe print queue Vellumax 350 received 3 document(s) during the copy, and none of them could be told "
+             L"to be the firmware's, so none was deleted." +
              stoppedEnd},
+        // Its own job is whole: it stays, and the run ends as one that went
+        // through, with nothing left to send.
+        {"stop, the copy ends between the look and the termination", IDYES,
+         [] { fakeWorld.processScripts[0].endsBeforeTermination = true; }, [] {}, false, GoesOn, {}, L""},
         {"stop, the unshare refused", IDYES, [] {}, [] { fakeWorld.setFails = true; }, false, Stopped, {8},
          stoppedStart + removed + stoppedEnd + L"\nThe printer Vellumax 350 is still shared as VX350: the tool could "
                                                L"not stop sharing it. Stop sharing it in the printer's properties."},
@@ -731,13 +734,13 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
         // and a colleague's beside it.
         fakeWorld.queues[0].jobIds = {7};
         fakeWorld.queues[0].jobUsers[9] = L"colleague";
-        c.beforeCopy();
         // After a stop the queue keeps a job that does not print: the
         // sharing must go back without waiting for it.
         if (c.ending != GoesOn)
             fakeWorld.queues[0].jobCounts = {0, 1};
         fakeWorld.processScripts = {ProcessScript{}};
         fakeWorld.processScripts[0].runsFor = 600000;
+        c.beforeCopy();
         // Escape during the first minute means nothing; after it, it asks.
         fakeWorld.processScripts[0].onRun = [&] {
             fakeWorld.queues[0].jobIds.push_back(8);
@@ -792,6 +795,83 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
             EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
         }
         EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
+        AppTest::TearDown();
+    }
+}
+
+// Yes stops at the next file boundary at the latest: a file whose copy went
+// through while the question was open stays sent and nothing more goes out;
+// a copy that failed meanwhile ends the run as that failure, without waiting
+// for the queue. The boxes say which files reached the queue whole.
+TEST_F(Sequence, AStopAfterAFileWentThroughSendsNothingMore)
+{
+    const std::wstring notComplete = L"\nThe upgrade is not complete: run it again to finish it.";
+    struct Case {
+        const char *name;
+        const char *model;
+        size_t stalls;       // the copy that stalls, counted from 0
+        DWORD exitCode;      // of that copy, should it end during the question
+        bool endsMeanwhile;  // it ends while the question is open; otherwise it is cut short
+        size_t started;
+        std::wstring lastBox;
+    } cases[] = {
+        {"plot language, the first of three went through", "Tarnell Vellumax 350 plus", 0, 0, true, 1,
+         L"The firmware upgrade has been stopped.\nFiles sent whole to the print queue: VX355KPLOT_A.04.02.fmw.\n"
+         L"Files not sent: VX350KPLOT_A.04.02.fmw, VX350_A.05.01.fmw." +
+             notComplete},
+        {"650, the disk file went through", "Tarnell Vellumax 650PS", 0, 0, true, 1,
+         L"The firmware upgrade has been stopped.\nFiles sent whole to the print queue: VX650DISK_A.04.02.fmw.\n"
+         L"Files not sent: VX650PS_A.04.02.fmw, VX350_A.05.01.fmw." +
+             notComplete},
+        {"plot language, the first copy failed", "Tarnell Vellumax 350 plus", 0, 1, true, 1,
+         L"Error 1 copying Firmware files to printer! Its unfinished document (job 8) was deleted from the print "
+         L"queue Vellumax 350; no other document was touched.\nFirmware upgrade cancelled."},
+        {"plot language, the second copy cut short", "Tarnell Vellumax 350 plus", 1, 0, false, 2,
+         L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file. Its "
+         L"unfinished document (job 8) was deleted from the print queue Vellumax 350; no other document was touched. "
+         L"Switch the printer off and on again, then run the upgrade again.\nFiles sent whole to the print queue: "
+         L"VX355KPLOT_A.04.02.fmw.\nFiles not sent: VX350_A.05.01.fmw."},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        AppTest::SetUp();
+        provideFirmwareFiles();
+        ASSERT_NE(createDialog(), nullptr);
+        upgradeState.phase = PhaseStarting;
+        connectPrinter(c.model);
+        fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+        // The queue keeps a job after the stop: nothing may wait for it.
+        fakeWorld.queues[0].jobCounts = {0, 1};
+        fakeWorld.processScripts = {ProcessScript{}, ProcessScript{}, ProcessScript{}};
+        ProcessScript &stalled = fakeWorld.processScripts[c.stalls];
+        stalled.runsFor = 600000;
+        stalled.exitCode = c.exitCode;
+        stalled.onRun = [] { fakeWorld.queues[0].jobIds.push_back(8); };
+        fakeWorld.onSleep = [&](DWORD milliseconds) {
+            if (milliseconds == 60000)
+                PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        };
+        statusAtBoxes.clear();
+        answerBoxes({IDOK});
+        auto answer = fakeWorld.onBox;
+        fakeWorld.onBox = [&](const ShownBox &box) {
+            if (fakeWorld.boxes.size() == 2 && c.endsMeanwhile)
+                endRunningProcesses();
+            return fakeWorld.boxes.size() == 2 ? (answer(box), IDYES) : answer(box);
+        };
+
+        runUpgradeSequence(dialog);
+        EXPECT_EQ(fakeWorld.started.size(), c.started);
+        ASSERT_EQ(fakeWorld.boxes.size(), 3u);
+        EXPECT_EQ(fakeWorld.boxes[2].text, c.lastBox);
+        // The stall's line goes with the question it led to.
+        EXPECT_EQ(statusAtBoxes[2].find(L"Press Esc"), std::wstring::npos) << statusAtBoxes[2].c_str();
+        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        EXPECT_EQ(std::count(fakeWorld.sleeps.begin(), fakeWorld.sleeps.end(), 1000u), 0)
+            << "waited for the queue's jobs after a stop";
+        EXPECT_EQ(fakeWorld.terminatedProcesses, c.endsMeanwhile ? 0 : 1);
+        EXPECT_FALSE(IsWindow(dialog));
+        EXPECT_TRUE(upgradeState.heldFirmware.empty());
         AppTest::TearDown();
     }
 }

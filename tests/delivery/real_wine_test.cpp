@@ -2,8 +2,9 @@
 
 #include "base/state.h"
 #include "base/text.h"
+#include "app/stages.h"
+#include "delivery/copy.h"
 #include "delivery/sharing.h"
-#include "delivery/transfer.h"
 
 #include <gtest/gtest.h>
 
@@ -215,9 +216,9 @@ TEST_F(RealInterpreter, ACopyOfAMissingFileIsReportedWithTheInterpretersExitCode
 {
     WCHAR commandLine[nameCapacity];
     ASSERT_TRUE(buildCopyCommandLine(commandLine, L"VX350_A.05.01.fmw", Share));
-    CommandOutcome outcome = runHiddenCommand(commandLine);
-    ASSERT_EQ(outcome.end, CommandOutcome::Finished);
-    EXPECT_NE(outcome.exitCode, 0u);
+    const CopyResult outcome = runCopy(commandLine);
+    ASSERT_EQ(outcome.end, CopyResult::Failed);
+    EXPECT_NE(outcome.error, 0u);
 
     // The copy's queue cannot be listed (here it does not exist; Wine's
     // EnumJobsW fails for any), so the box cannot say that nothing is left.
@@ -225,9 +226,12 @@ TEST_F(RealInterpreter, ACopyOfAMissingFileIsReportedWithTheInterpretersExitCode
     HHOOK hook = SetWindowsHookExW(WH_CALLWNDPROCRET, answerBox, nullptr, GetCurrentThreadId());
     ASSERT_NE(hook, nullptr);
     shownText.clear();
-    EXPECT_EQ(runCopyCommand(commandLine), StageFailed);
+    upgradeState.firmwareKind = FirmwareStandard;
+    upgradeState.selectedQueue.isShared = 1;
+    ASSERT_TRUE(copyText(upgradeState.selectedQueue.shareName, Share));
+    EXPECT_EQ(runFirstStage(), StageFailed);
     UnhookWindowsHookEx(hook);
-    EXPECT_EQ(shownText, L"Error " + std::to_wstring(outcome.exitCode) +
+    EXPECT_EQ(shownText, L"Error " + std::to_wstring(outcome.error) +
                              L" copying Firmware files to printer!\nThe print queue Vellumax 350 may still hold the "
                              L"rest of it: delete that document in the queue's window before you switch the printer "
                              L"off and on.\nFirmware upgrade cancelled.");

@@ -1,7 +1,10 @@
+#include "app/readiness.h"
 #include "app/resources/resource.h"
+#include "app/stages.h"
 #include "base/state.h"
 #include "base/text.h"
-#include "delivery/transfer.h"
+#include "delivery/copy.h"
+#include "delivery/firmware_files.h"
 #include "tests/doubles/fake_windows.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +49,12 @@ std::wstring interpreter()
 
 // A firmware file that "another program" holds open, without sharing it.
 HANDLE heldFile = INVALID_HANDLE_VALUE;
+
+// The checks before the confirmation, as the run makes them.
+bool upgradeCanStart()
+{
+    return upgradeCanStart(holdFirmwareFiles(upgradeState.firmwareKind));
+}
 
 size_t indexOf(const std::wstring &prefix)
 {
@@ -154,6 +163,7 @@ protected:
         EXPECT_EQ(fakeWorld.boxes[0].owner, upgradeState.mainDialog);
         EXPECT_TRUE(fakeWorld.openedNames.empty());
         EXPECT_TRUE(fakeWorld.started.empty());
+        EXPECT_TRUE(upgradeState.heldFirmware.empty()) << "a refused run still holds firmware files";
     }
 
     std::wstring folder;
@@ -339,6 +349,8 @@ TEST_F(FirmwareTransfer, AFailedCopyStopsTheStageAndShowsItsErrorNumber)
             if (c.started) {
                 EXPECT_LT(indexOf(L"SetJob"), indexOf(L"MessageBox")) << "the box told before the job was deleted";
             }
+            // Jobs listed after the start could be the copy's own.
+            EXPECT_LT(indexOf(L"EnumJobs"), indexOf(L"ShellExecuteEx"));
             EXPECT_EQ(fakeWorld.liveProcessHandles, 0);
             EXPECT_EQ(upgradeState.upgradeFinished, 0);
         }

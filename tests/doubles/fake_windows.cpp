@@ -275,6 +275,8 @@ DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles,
             return WAIT_OBJECT_0 + count;
         internals().messageReports = 0;
     }
+    if (script->ended)
+        return WAIT_OBJECT_0;
     if (script->runsFor > 0 && milliseconds != INFINITE && milliseconds < script->runsFor) {
         script->runsFor -= milliseconds;
         advanceClock(milliseconds);
@@ -343,8 +345,11 @@ BOOL WINAPI fakeTerminateProcess(HANDLE handle, UINT exitCode)
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    if (script->ended)
-        return TRUE;
+    if (script->ended || script->endsBeforeTermination) {
+        script->ended = true;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     script->terminated = true;
     script->ended = true;
     script->exitCode = exitCode;
@@ -652,6 +657,12 @@ extern "C" BOOL WINAPI EnumJobsW(HANDLE handle, DWORD firstJob, DWORD jobCount, 
         auto sender = queue->jobUsers.find(id);
         infos[i].pUserName = const_cast<LPWSTR>(sender != queue->jobUsers.end() ? sender->second.c_str()
                                                                                  : thisUser.c_str());
+        auto document = queue->jobDocuments.find(id);
+        infos[i].pDocument = const_cast<LPWSTR>(document != queue->jobDocuments.end() ? document->second.c_str()
+                                                                                       : L"Remote Downlevel Document");
+        auto datatype = queue->jobDatatypes.find(id);
+        infos[i].pDatatype = const_cast<LPWSTR>(datatype != queue->jobDatatypes.end() ? datatype->second.c_str()
+                                                                                       : L"RAW");
         auto submitted = queue->jobSubmitted.find(id);
         if (submitted != queue->jobSubmitted.end())
             infos[i].Submitted = submitted->second;

@@ -51,6 +51,10 @@ struct FakeQueue {
     // user (the real GetUserNameW), at the time it is listed.
     std::map<DWORD, std::wstring> jobUsers;
     std::map<DWORD, SYSTEMTIME> jobSubmitted;
+    // A job's document name and data type where a test says so; otherwise
+    // what a copy to the queue's share makes.
+    std::map<DWORD, std::wstring> jobDocuments;
+    std::map<DWORD, std::wstring> jobDatatypes;
     // Jobs that arrive just after the first size probe of EnumJobsW.
     std::vector<DWORD> jobsArrivingAfterProbe;
 };
@@ -86,6 +90,9 @@ struct ProcessScript {
     // How long the process runs, on the doubles' clock: a shorter timed wait
     // times out (and counts as a sleep); a longer or unlimited one ends it.
     DWORD runsFor = 0;
+    // It ends by itself, with its scripted exit code, just as the tool
+    // terminates it: the termination finds it ended.
+    bool endsBeforeTermination = false;
     bool ran = false;             // kept by the doubles
     bool terminated = false;      // kept by the doubles
     // Kept by the doubles: a wait has seen it end, it was terminated, or

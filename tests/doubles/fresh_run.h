@@ -2,7 +2,7 @@
 #pragma once
 
 #include "base/state.h"
-#include "delivery/transfer.h"
+#include "delivery/firmware_files.h"
 #include "identify/catalogue.h"
 #include "tests/doubles/fake_windows.h"
 

@@ -1,0 +1,174 @@
+#include "delivery/print_jobs.h"
+
+#include "base/state.h"
+#include "delivery/queue_handle.h"
+
+#include <lmcons.h>
+
+#include <algorithm>
+
+namespace {
+
+// One job of the selected queue as the spooler listed it.
+struct ListedJob {
+    DWORD id;
+    bool copysOwn;  // could be the copy's: see madeByTheCopy()
+};
+
+// "Submitted" is the spooler's UTC time of the job's arrival, which it
+// keeps to the millisecond or coarser: `since` is taken to its whole second,
+// so that a job from the same instant is not counted as older.
+bool submittedNotBefore(const SYSTEMTIME &submitted, const FILETIME &since)
+{
+    SYSTEMTIME start;
+    FILETIME startSecond, time;
+    if (!FileTimeToSystemTime(&since, &start))
+        return false;
+    start.wMilliseconds = 0;
+    return SystemTimeToFileTime(&start, &startSecond) && SystemTimeToFileTime(&submitted, &time) &&
+           CompareFileTime(&time, &startSecond) >= 0;
+}
+
+bool sameText(const WCHAR *text, const WCHAR *other)
+{
+    return text != nullptr && other[0] != L'\0' && CompareStringOrdinal(text, -1, other, -1, TRUE) == CSTR_EQUAL;
+}
+
+// COPY writes the file through the queue's share, and the spooler makes a
+// job of what arrives there: it has no document name of its own, so Windows
+// gives it the name it gives every such job ("Remote Downlevel Document" on
+// an English Windows; a translated Windows may translate it, and there no job
+// can be told to be the copy's), and its data go to the printer as they
+// came (RAW). A document the same user prints from a program meanwhile has
+// its own name and usually a driver's data type.
+bool madeByTheCopy(const JOB_INFO_1W &job, const WCHAR *user, const FILETIME &since)
+{
+    return sameText(job.pUserName, user) && submittedNotBefore(job.Submitted, since) &&
+           sameText(job.pDocument, L"Remote Downlevel Document") && sameText(job.pDatatype, L"RAW");
+}
+
+// Every job of an open queue in one pass; with `since`, which of them could
+// be the copy's. The queue can gain a job between the size probe and the
+// fill: the fill then asks for more room, and the probe is made again, a
+// few times.
+bool listJobs(HANDLE printer, std::vector<ListedJob> &jobs, const FILETIME *since)
+{
+    jobs.clear();
+    WCHAR user[UNLEN + 1] = L"";
+    DWORD userCapacity = ARRAYSIZE(user);
+    if (since && !GetUserNameW(user, &userCapacity))
+        user[0] = L'\0';  // no job can then be told to be this user's
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD needed = 0, returned = 0;
+        SetLastError(0);
+        if (EnumJobsW(printer, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned))
+            return true;  // no jobs
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
+            return false;
+        GlobalBuffer buffer(GlobalAlloc(GMEM_ZEROINIT, needed));
+        if (!buffer)
+            return false;
+        if (EnumJobsW(printer, 0, 0xFFFFFFFF, 1, static_cast<BYTE *>(buffer.get()), needed, &needed, &returned)) {
+            const auto *infos = static_cast<const JOB_INFO_1W *>(buffer.get());
+            for (DWORD i = 0; i < returned; ++i)
+                jobs.push_back({infos[i].JobId, since && madeByTheCopy(infos[i], user, *since)});
+            return true;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return false;
+    }
+    return false;
+}
+
+PartialJob partialJobOf(int removal)
+{
+    switch (removal) {
+    case JobRemoval::NoneAdded:
+        return PartialJobGone;
+    case JobRemoval::Removed:
+        return PartialJobRemoved;
+    case JobRemoval::NoneOwn:
+    case JobRemoval::Several:
+        return PartialJobUnclear;
+    default:
+        return PartialJobLeft;
+    }
+}
+
+}  // namespace
+
+void noteJobsBeforeCopy()
+{
+    upgradeState.jobsBeforeCopy.clear();
+    // Listing and deleting one's own jobs needs no more than the right to
+    // print; the copies are the user's own jobs.
+    PrinterHandle printer = openSelectedQueue(PRINTER_ACCESS_USE);
+    std::vector<ListedJob> listed;
+    upgradeState.jobsNoted = printer && listJobs(printer.get(), listed, nullptr);
+    for (const ListedJob &job : listed)
+        upgradeState.jobsBeforeCopy.push_back(job.id);
+    // After the list: a job that arrives between the two is not in the list
+    // and was submitted before the copy began, so it is not the copy's.
+    GetSystemTimeAsFileTime(&upgradeState.copyStart);
+}
+
+JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETIME &copyStart)
+{
+    JobRemoval removal = {JobRemoval::Failed, 0, 0};
+    // One handle for the list and the deletion, so that the job deleted is
+    // the one that was listed.
+    PrinterHandle printer = openSelectedQueue(PRINTER_ACCESS_USE);
+    std::vector<ListedJob> now;
+    if (!printer || !listJobs(printer.get(), now, &copyStart))
+        return removal;
+    DWORD own = 0;
+    for (const ListedJob &job : now) {
+        if (std::find(before.begin(), before.end(), job.id) != before.end())
+            continue;
+        ++removal.added;
+        if (job.copysOwn) {
+            ++own;
+            removal.job = job.id;
+        }
+    }
+    // A document that cannot be told from the copy's by more than a guess
+    // is not the tool's to delete: then nothing is.
+    if (removal.added == 0) {
+        removal.result = JobRemoval::NoneAdded;
+        return removal;
+    }
+    if (own != 1) {
+        removal.result = own == 0 ? JobRemoval::NoneOwn : JobRemoval::Several;
+        removal.job = 0;
+        return removal;
+    }
+    if (SetJobW(printer.get(), removal.job, 0, nullptr, JOB_CONTROL_DELETE)) {
+        removal.result = JobRemoval::Removed;
+        return removal;
+    }
+    // A job that has gone by itself meanwhile (printed, or cancelled at the
+    // printer) is not left behind.
+    const DWORD error = GetLastError();
+    removal.result = error == ERROR_INVALID_PARAMETER ? JobRemoval::NoneAdded : JobRemoval::Failed;
+    return removal;
+}
+
+PartialJobReport removeCutShortJob()
+{
+    PartialJobReport report = {NoPartialJob, 0, 0};
+    if (!upgradeState.copyCutShort)
+        return report;
+    // Without the jobs from before the copy, the copy's own cannot be told
+    // from the documents that were there, which are not the tool's to delete.
+    report.what = PartialJobLeft;
+    if (upgradeState.jobsNoted) {
+        const JobRemoval removal = removeOwnJobAddedSince(upgradeState.jobsBeforeCopy, upgradeState.copyStart);
+        report.what = partialJobOf(removal.result);
+        report.job = removal.job;
+        report.added = removal.added;
+    }
+    // Only once the removal is over: a failure inside it leaves the mark for
+    // the last way out to report.
+    upgradeState.copyCutShort = 0;
+    return report;
+}
