@@ -229,6 +229,25 @@ bool printerCanBeUpgraded()
     return false;
 }
 
+// The queue named in the confirmation must be the one that is shared,
+// restored and copied to. The lookup leaves the last queue on the port in
+// selectedQueue, and sharing works on that one, so the share name comes from
+// it too (not from the first queue found): with several queues on the port,
+// none of them shared, the copies would otherwise go to a share that does
+// not exist. Everything that can be checked without changing anything is
+// checked before the user is asked; false after the box that says why not.
+bool upgradeCanBeAsked(HWND dialog)
+{
+    showPrinterFound();
+    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName))
+        return false;
+    // Held before their sizes are shown: the files the user confirms are the
+    // files that are sent.
+    const FilesCheck files = holdFirmwareFiles(upgradeState.firmwareKind);
+    showUpgradeDetails();
+    return upgradeCanStart(files) && queueAndPowerReady(dialog);
+}
+
 }  // namespace
 
 void runUpgradeSequence(HWND dialog)
@@ -236,33 +255,7 @@ void runUpgradeSequence(HWND dialog)
     enterPhase(PhaseSearching);
     if (!searchForPrinter(dialog))
         return;
-    if (!choosePrinter(dialog)) {
-        endRun(dialog, EndClosed);
-        return;
-    }
-
-    if (!printerCanBeUpgraded()) {
-        endRun(dialog, EndClosed);
-        return;
-    }
-
-    // The queue named in the confirmation must be the one that is shared,
-    // restored and copied to. The lookup leaves the last queue on the port
-    // in selectedQueue, and sharing works on that one, so the share name
-    // comes from it too (not from the first queue found): with several
-    // queues on the port, none of them shared, the copies would otherwise go
-    // to a share that does not exist. Everything that can be checked without
-    // changing anything is checked before the user is asked.
-    showPrinterFound();
-    if (!copyText(upgradeState.targetShareName, upgradeState.selectedQueue.shareName)) {
-        endRun(dialog, EndClosed);
-        return;
-    }
-    // Held before their sizes are shown: the files the user confirms are the
-    // files that are sent.
-    const FilesCheck files = holdFirmwareFiles(upgradeState.firmwareKind);
-    showUpgradeDetails();
-    if (!upgradeCanStart(files) || !queueAndPowerReady(dialog)) {
+    if (!choosePrinter(dialog) || !printerCanBeUpgraded() || !upgradeCanBeAsked(dialog)) {
         endRun(dialog, EndClosed);
         return;
     }

@@ -47,6 +47,21 @@ protected:
     }
     // The status text at the time of each box, in order.
     std::vector<std::wstring> statusAtBoxes;
+    // Escape once a copy has run for a minute. Every box gets Ok but the
+    // second, the question whether to stop, which gets what `question`
+    // does and says.
+    void answerStopQuestion(std::function<int()> question)
+    {
+        fakeWorld.onSleep = [this](DWORD milliseconds) {
+            if (milliseconds == 60000)
+                PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+        };
+        statusAtBoxes.clear();
+        fakeWorld.onBox = [this, question](const ShownBox &) {
+            statusAtBoxes.push_back(text(IDC_STATUS_TEXT));
+            return fakeWorld.boxes.size() == 2 ? question() : IDOK;
+        };
+    }
     void answerBoxes(std::vector<int> answers)
     {
         fakeWorld.onBox = [this, answers, next = size_t(0)](const ShownBox &) mutable {
@@ -241,6 +256,10 @@ TEST_F(Sequence, DecliningADiskStagedUpgradeSendsNothingAndOkThenCloses)
     EXPECT_EQ(upgradeState.firmwareKind, FirmwareDiskStaged);
     EXPECT_EQ(text(IDC_STATUS_TEXT), L"Firmware update has been cancelled.\nClick Ok to Finish.");
     EXPECT_TRUE(IsWindow(dialog));
+    // Nothing will be sent: the files are free again while the text is read.
+    HANDLE writer = CreateFileW(L"VX650DISK_A.04.02.fmw", GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(writer, INVALID_HANDLE_VALUE) << "a declined run still holds the firmware files";
+    CloseHandle(writer);
 
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_FALSE(IsWindow(dialog));
@@ -748,17 +767,7 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
             c.duringCopy();
             PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
         };
-        fakeWorld.onSleep = [&](DWORD milliseconds) {
-            if (milliseconds == 60000)
-                PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
-        };
-        statusAtBoxes.clear();
-        answerBoxes({IDOK});
-        auto answerConfirmation = fakeWorld.onBox;
-        fakeWorld.onBox = [&](const ShownBox &box) {
-            if (fakeWorld.boxes.size() != 2)
-                return answerConfirmation(box);
-            statusAtBoxes.push_back(text(IDC_STATUS_TEXT));
+        answerStopQuestion([&] {
             if (c.copyGoesThroughMeanwhile)
                 endRunningProcesses();
             if (c.ending == Session) {
@@ -766,7 +775,7 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
                 SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
             }
             return c.answer;
-        };
+        });
 
         runUpgradeSequence(dialog);
         ASSERT_GE(fakeWorld.boxes.size(), 2u);
@@ -847,18 +856,11 @@ TEST_F(Sequence, AStopAfterAFileWentThroughSendsNothingMore)
         stalled.runsFor = 600000;
         stalled.exitCode = c.exitCode;
         stalled.onRun = [] { fakeWorld.queues[0].jobIds.push_back(8); };
-        fakeWorld.onSleep = [&](DWORD milliseconds) {
-            if (milliseconds == 60000)
-                PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
-        };
-        statusAtBoxes.clear();
-        answerBoxes({IDOK});
-        auto answer = fakeWorld.onBox;
-        fakeWorld.onBox = [&](const ShownBox &box) {
-            if (fakeWorld.boxes.size() == 2 && c.endsMeanwhile)
+        answerStopQuestion([&] {
+            if (c.endsMeanwhile)
                 endRunningProcesses();
-            return fakeWorld.boxes.size() == 2 ? (answer(box), IDYES) : answer(box);
-        };
+            return IDYES;
+        });
 
         runUpgradeSequence(dialog);
         EXPECT_EQ(fakeWorld.started.size(), c.started);

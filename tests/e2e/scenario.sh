@@ -41,6 +41,18 @@ no_jobs() {
     [ "$got" -eq 0 ] || e2e_fail "the printer received $got jobs, expected none"
 }
 
+# The driver's line that has another program (cmd.exe's COPY /Y) overwrite
+# the firmware file $1 with other bytes and expects exit code $2: 1 while
+# the tool holds the file, 0 once it has let go of it.
+overwrite_firmware() {
+    local cmd='C:\windows\system32\cmd.exe' file other
+    head -c 777777 /dev/zero >"$E2E_DIR/work/other.bin"
+    file=$(e2e_winpath "$E2E_DIR/work/$1")
+    other=$(e2e_winpath "$E2E_DIR/work/other.bin")
+    # The driver's strings take a backslash as an escape.
+    echo "program \"${cmd//\\/\\\\} /C COPY /Y ${other//\\/\\\\} ${file//\\/\\\\}\" $2 20"
+}
+
 # A Tarnell Vellumax 350 on an unshared queue, with every firmware file; a
 # printer that stalls this many seconds on each job, when given.
 setup_vellumax_350() {
@@ -77,10 +89,11 @@ box "Confirmation" "$CONFIRM" dialog 10
 EOF
 }
 
-# For a 350 whose printer stalls: on, after Ok, until the copy has not ended
-# for a minute and Escape has asked whether to stop it.
+# For a 350 (or the queue and share given) whose printer stalls: on, after
+# Ok, until the copy has not ended for a minute and Escape has asked whether
+# to stop it.
 until_stop_question() {
-    until_confirmation "Vellumax 350" VM350
+    until_confirmation "${1:-Vellumax 350}" "${2:-VM350}"
     cat <<EOF
 answer ok
 status "$T6" 30
@@ -272,6 +285,7 @@ answer cancel
 status "$T5" 10
 ok enabled
 queue "Vellumax 650" unshared
+$(overwrite_firmware VX650DISK_A.04.02.fmw 0)
 shot declined
 press ok
 gone 20
@@ -571,8 +585,8 @@ EOF
 }
 
 # The printer stops taking data for good: after a minute Escape offers to
-# stop, and yes ends the copy's interpreter, unshares the queue and says what
-# to do. Wine's spooler cannot list a queue's jobs (EnumJobsW fails), so
+# stop, and yes ends the copy's interpreter, takes the stall's line away,
+# unshares the queue and says what to do. Wine's spooler cannot list a queue's jobs (EnumJobsW fails), so
 # the tool cannot know that no partial file is left and tells the user to
 # look in the queue's window.
 scenario_stalled_copy_can_be_stopped() {
@@ -581,6 +595,7 @@ scenario_stalled_copy_can_be_stopped() {
 $(until_stop_question)
 answer yes
 box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file.\\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the queue's window before you switch the printer off and on. Switch the printer off and on again, then run the upgrade again." dialog 10
+status "$T6" 10
 queue "Vellumax 350" unshared
 answer ok
 gone 20
@@ -730,18 +745,16 @@ scenario_firmware_file_held_open() {
 # gets exactly the bytes that were there when the details were shown, and
 # the sharing, not the tool's, stays after the run and after the tool.
 scenario_others_during_confirmation() {
-    local spool firmware other cmd='C:\windows\system32\cmd.exe'
+    local spool firmware
     spool=$(e2e_winpath "$E2E_BIN/e2e_spool.exe")
     firmware=$(e2e_winpath "$E2E_DIR/work/VX350_A.05.01.fmw")
-    other=$(e2e_winpath "$E2E_DIR/work/other.bin")
-    head -c 777777 /dev/zero >"$E2E_DIR/work/other.bin"
     # The driver's strings take a backslash as an escape.
-    spool=${spool//\\/\\\\} firmware=${firmware//\\/\\\\} other=${other//\\/\\\\} cmd=${cmd//\\/\\\\}
+    spool=${spool//\\/\\\\} firmware=${firmware//\\/\\\\}
     setup_vellumax_350
     play <<EOF
 $(until_confirmation "Vellumax 350" VM350)
 program "$spool share \"Vellumax 350\"" 0 20
-program "$cmd /C COPY /Y $other $firmware" 1 20
+$(overwrite_firmware VX350_A.05.01.fmw 1)
 program "$spool remove $firmware" 32 20
 queue "Vellumax 350" shared
 answer ok
@@ -755,23 +768,29 @@ EOF
     e2e_expect_queue "Vellumax 350" shared after
 }
 
-# A stalled copy goes through while the question whether to stop it is
-# open: the yes that follows stops nothing, and the run ends as a run that
-# went through, with its final text and no stopped box.
+# A plot-language printer whose first copy stalls goes through while the
+# question whether to stop is open: the yes that follows stops at that file.
+# The printer gets it whole and nothing more, and the box says which files
+# were not sent.
 scenario_late_stop_after_the_copy_went_through() {
-    setup_vellumax_350 70
+    e2e_queue "Vellumax 350 plus" USB001 PLOT350 unshared
+    e2e_device_file "$(device 'Tarnell Vellumax 350 plus' USB001)"
+    e2e_firmware "${E2E_FIRMWARE[@]}"
+    e2e_printer_end PLOT350 "Vellumax 350 plus" 70
     play <<EOF
-$(until_stop_question)
+$(until_stop_question "Vellumax 350 plus" PLOT350)
 wait 20
 no-process cmd.exe
 answer yes
-maybe-status "$T6\\nThe copy had finished before it could be stopped: the upgrade goes on." 30
-status "$T7" 60
-press ok
+box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nFiles sent whole to the print queue: VX355KPLOT_A.04.02.fmw.\\nFiles not sent: VX350KPLOT_A.04.02.fmw, VX350_A.05.01.fmw.\\nThe upgrade is not complete: run it again to finish it." dialog 10
+status "$T6" 10
+queue "Vellumax 350 plus" unshared
+shot stopped-between-files
+answer ok
 gone 30
 EOF
-    e2e_expect_jobs VM350 VX350_A.05.01.fmw
-    e2e_expect_queue "Vellumax 350" unshared after
+    e2e_expect_jobs PLOT350 VX355KPLOT_A.04.02.fmw
+    e2e_expect_queue "Vellumax 350 plus" unshared after
 }
 
 # The harness itself: a run that differs from what the script expects must
