@@ -278,5 +278,8 @@ bool queueAndPowerReady(HWND dialog)
 
 bool upgradeCanStart(const FilesCheck &files)
 {
-    return refuseFiles(files) && shareNameUsable();
+    if (refuseFiles(files) && shareNameUsable())
+        return true;
+    releaseFirmwareFiles();
+    return false;
 }

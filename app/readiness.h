@@ -16,5 +16,5 @@ bool queueAndPowerReady(HWND dialog);
 
 // True when the firmware files were all held (holdFirmwareFiles()) and the
 // share name can be copied to; otherwise false after the box that says what
-// is wrong. Nothing has been changed.
+// is wrong, with nothing held and nothing changed.
 bool upgradeCanStart(const FilesCheck &files);
