@@ -35,7 +35,6 @@ packages=(
 )
 wine32=wine32:i386
 wine32_note=$build/setup/wine32-not-installed
-rm -f "$wine32_note"
 
 installed() {
   dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'
@@ -46,21 +45,25 @@ for p in "${packages[@]}"; do
   installed "$p" || missing+=("$p")
 done
 # Asked of the kernel, not of apt: on a kernel without 32-bit support the
-# loader would be useless even where apt could install it.
+# loader would be useless even where apt could install it. A refusal by apt
+# is remembered for an hour: the scripts run set-up before every build and
+# package (the test run packages twice), and while a mirror finishes its
+# sync each new attempt would cost half a minute to no avail.
 want32=0 skip32=
-if ! installed "$wine32"; then
-  if kernel_runs_32bit "$build/setup" "${SETUP_32BIT_CHECK:-}"; then
-    want32=1
-  else
-    skip32=$kernel_32bit_problem
-  fi
+if installed "$wine32"; then
+  rm -f "$wine32_note"
+elif ! kernel_runs_32bit "$build/setup" "${SETUP_32BIT_CHECK:-}"; then
+  rm -f "$wine32_note"
+  skip32=$kernel_32bit_problem
+elif [ -n "$(find "$wine32_note" -mmin -60 2>/dev/null)" ]; then
+  skip32="apt could not install it less than an hour ago ($(head -n 1 "$wine32_note"))"
+else
+  want32=1
 fi
 [ ${#missing[@]} -eq 0 ] && [ $want32 -eq 0 ] && exit 0
 
-# Leaves the 32-bit loader out: one line now, the reason for test.sh.
+# Leaves the 32-bit loader out, in one line.
 without_wine32() {
-  mkdir -p "$(dirname "$wine32_note")"
-  printf '%s\n' "$1" >"$wine32_note"
   echo "setup: $wine32 could not be installed ($1); going on without it: the 32-bit build's Windows tests will not run here" >&2
 }
 
@@ -126,6 +129,13 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 if [ $want32 -eq 1 ]; then
   echo "setup: installing $wine32 (runs the 32-bit build's Windows tests)"
-  apt-get install -y -qq --no-install-recommends "$wine32" >"$log" 2>&1 || without_wine32 "$(apt_reason)"
+  if apt-get install -y -qq --no-install-recommends "$wine32" >"$log" 2>&1; then
+    rm -f "$wine32_note"
+  else
+    reason=$(apt_reason)
+    mkdir -p "$(dirname "$wine32_note")"
+    printf '%s\n' "$reason" >"$wine32_note"
+    without_wine32 "$reason"
+  fi
 fi
 exit 0

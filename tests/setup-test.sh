@@ -33,14 +33,17 @@ printf '\177ELF\001\001\001\000\000\000\000\000\000\000\000\000\002\000\377\377'
 chmod +x "$work"/bin/* "$work/bits32" "$work/bits64"
 
 failed=0
-# name | kernel | uid | failing updates | absent | broken | exit | calls |
-# said: grep -E on the lines joined by " / " (! = must not match)
-while IFS='|' read -r name kernel uid fails absent broken rc calls said; do
+# name | kernel | uid | failing updates | absent | broken | refusal noted (reason@when) |
+# exit | calls | said: grep -E on the lines joined by " / " (! = must not match)
+note=$work/build/setup/wine32-not-installed
+mkdir -p "$work/build/setup"
+while IFS='|' read -r name kernel uid fails absent broken noted rc calls said; do
+    rm -f "$note"; [ -z "$noted" ] || { echo "${noted%@*}" >"$note"; touch -d "${noted#*@}" "$note"; }
     printf '%s\n' $absent >"$work/absent"; printf '%s\n' "$broken" >"$work/broken"
     echo "$fails" >"$work/fails"; echo "$uid" >"$work/uid"; : >"$work/calls"; got=0
     out=$(PATH="$work/bin:$PATH" BUILD_DIR="$work/build" SETUP_32BIT_CHECK="$work/$kernel" \
         bash "$here/../scripts/setup.sh" 2>&1) || got=$?
-    [ -f "$work/build/setup/wine32-not-installed" ] && out+=$'\nnote: '$(cat "$work/build/setup/wine32-not-installed")
+    [ -f "$note" ] && out+=$'\nnote: '$(cat "$note")
     out=$(paste -sd'~' <<<"$out" | sed 's/~/ \/ /g')
     did=$(paste -sd' ' "$work/calls")
     [ "$got" = "$rc" ] || { echo "FAIL: $name: exit code $got, expected $rc"; failed=1; }
@@ -50,13 +53,14 @@ while IFS='|' read -r name kernel uid fails absent broken rc calls said; do
     *) grep -qE "$said" <<<"$out" ;;
     esac || { echo "FAIL: $name: said \"$out\", against /$said/"; failed=1; }
 done <<'EOF'
-a list out of step|bits64|0|2|cmake wine32:i386||0|update sleep update install:cmake|^setup: leaving out wine32:i386: this machine's kernel cannot run 32-bit programs \(Exec format error, exit code 126\) / setup: apt-get update could not read http://deb.example/sec/binary-i386/Packages.xz \(File has unexpected size \(3 != 4\)\. Mirror sync in progress\?\); going on with the lists it has / setup: installing cmake$
-a 64-bit package refused|bits64|0|0|cmake zip|cmake|1|update install:cmake zip|cannot install cmake \(cmake is held broken\)$
-wine32 refused|bits32|0|0|zip wine32:i386|wine32:i386|0|arch:i386 update install:zip install:wine32:i386|wine32:i386 could not be installed \(wine32:i386 is held broken\); going on.*note: wine32:i386 is held broken
-wine32 installed|bits32|0|0|wine32:i386||0|arch:i386 update install:wine32:i386|!could not|note
-nothing to do where 32-bit cannot run|bits64|0|0|wine32:i386||0||!.
-not root, a 64-bit package missing|bits32|1000|0|cmake wine32:i386||1||missing packages: cmake wine32:i386; run this script as root
-not root, only wine32 missing|bits32|1000|0|wine32:i386||0||note: set-up is not running as root
+a list out of step|bits64|0|2|cmake wine32:i386|||0|update sleep update install:cmake|^setup: leaving out wine32:i386: this machine's kernel cannot run 32-bit programs \(Exec format error, exit code 126\) / setup: apt-get update could not read http://deb.example/sec/binary-i386/Packages.xz \(File has unexpected size \(3 != 4\)\. Mirror sync in progress\?\); going on with the lists it has / setup: installing cmake$
+a 64-bit package refused|bits64|0|0|cmake zip|cmake||1|update install:cmake zip|cannot install cmake \(cmake is held broken\)$
+wine32 refused|bits32|0|0|zip wine32:i386|wine32:i386||0|arch:i386 update install:zip install:wine32:i386|wine32:i386 could not be installed \(wine32:i386 is held broken\); going on.*note: wine32:i386 is held broken
+wine32 refused within the hour|bits32|0|0|wine32:i386|wine32:i386|held@now|0||^ / note: held$
+wine32 installed|bits32|0|0|wine32:i386||held@2 hours ago|0|arch:i386 update install:wine32:i386|!could not|note
+nothing to do where 32-bit cannot run|bits64|0|0|wine32:i386||held@now|0||!.
+not root, a 64-bit package missing|bits32|1000|0|cmake wine32:i386|||1||missing packages: cmake wine32:i386; run this script as root
+not root, only wine32 missing|bits32|1000|0|wine32:i386|||0||wine32:i386 could not be installed \(set-up is not running as root\)
 EOF
 [ $failed -eq 0 ] && echo "setup: every decision as expected"
 exit $failed
