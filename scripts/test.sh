@@ -25,12 +25,23 @@ done
 . scripts/wine-env.sh
 wine_prepare "$build/wineprefix"
 
-# Whether 32-bit Windows programs run here: some kernels of this kind of
-# machine cannot execute 32-bit code at all, and without the 32-bit loader
-# Wine cannot start them either. A tiny program that exits with a known code
-# tells, in the same (WoW64) prefix the tests use.
+# Whether 32-bit Windows programs run here, and if not, why: a kernel that
+# cannot execute 32-bit code at all (some of this kind of machine), no 32-bit
+# Wine loader (set-up leaves out or could not install wine32, and says why
+# in the build folder), or a loader that fails. Then a tiny program that
+# exits with a known code tells, in the same (WoW64) prefix the tests use.
+. scripts/kernel-32bit.sh
 can_run_32bit() {
-    local dir=$build/wine32-check out rc
+    local dir=$build/wine32-check note=$build/setup/wine32-not-installed out rc
+    if ! kernel_runs_32bit "$dir"; then
+        why32=$kernel_32bit_problem
+        return 1
+    fi
+    if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
+        why32="the 32-bit Wine loader (wine32:i386) is not installed"
+        [ -s "$note" ] && why32="the 32-bit Wine loader (wine32:i386) could not be installed ($(head -n 1 "$note"))"
+        return 1
+    fi
     if [ -n "$wine_32bit_problem" ]; then
         why32=$wine_32bit_problem
         return 1
@@ -50,11 +61,7 @@ can_run_32bit() {
     wineserver -w
     [ "$rc" -eq 42 ] && return 0
     out=$(tr -d '\r' <"$dir/out" | grep -v '^$' | head -n 1)
-    if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed'; then
-        why32="the 32-bit Wine loader (wine32:i386) is not installed"
-    else
-        why32="a 32-bit Windows program ended with exit code $rc instead of 42${out:+ ($out)}"
-    fi
+    why32="a 32-bit Windows program ended with exit code $rc instead of 42${out:+ ($out)}"
     return 1
 }
 
