@@ -788,6 +788,12 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
                   c.stoppedText.find(L"still shared") != std::wstring::npos ? 8u : 0u);
         EXPECT_EQ(fakeWorld.deletedJobs, c.deleted);
         EXPECT_EQ(fakeWorld.terminatedProcesses, c.ending == GoesOn || c.copyGoesThroughMeanwhile ? 0 : 1);
+        if (fakeWorld.terminatedProcesses) {
+            // The wait for the ended interpreter to go answers the window.
+            const auto &events = fakeWorld.events;
+            auto terminated = std::find(events.begin(), events.end(), L"TerminateProcess");
+            EXPECT_NE(std::find(terminated, events.end(), L"Wait process ended"), events.end());
+        }
         if (c.ending != GoesOn) {
             EXPECT_EQ(std::count(fakeWorld.sleeps.begin(), fakeWorld.sleeps.end(), 1000u), 0)
                 << "waited for the queue's jobs after a stop";

@@ -275,8 +275,10 @@ DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles,
             return WAIT_OBJECT_0 + count;
         internals().messageReports = 0;
     }
-    if (script->ended)
+    if (script->ended) {
+        note(L"Wait process ended");
         return WAIT_OBJECT_0;
+    }
     if (script->runsFor > 0 && milliseconds != INFINITE && milliseconds < script->runsFor) {
         script->runsFor -= milliseconds;
         advanceClock(milliseconds);
