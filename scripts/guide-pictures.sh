@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Takes the pictures of the guide (release/guide-pictures/) again from the
 # tool as it is: builds the 64-bit tool, plays the end-to-end scenarios
-# under Wine (about 5 minutes) and, when every scenario passed, puts the
+# under Wine (about 6 minutes) and, when every scenario passed, puts the
 # pictures they took in release/guide-pictures/ for you to look at and
 # commit. Run it after a change to what a pictured screen shows; the test
 # run fails until then (test guide_pictures_show_the_tool).
