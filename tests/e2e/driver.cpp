@@ -49,6 +49,11 @@
 //   queue <name> shared|unshared         the print queue's shared attribute now
 //   reboot-wait <min> <max>              seconds since the bar appeared
 //   shot <name>                          a screenshot, <name>.bmp
+//   picture <name> window|box            the tool's window, or the box taken
+//                                        last, alone, once it holds still:
+//                                        pictures\<name>.bmp, and beside it
+//                                        <name>.mask, the progress bar's place
+//                                        when it shows
 //   file <name> "<content>"              writes a file (relative to the
 //                                        driver's current folder)
 //   wait <seconds>
@@ -678,10 +683,11 @@ void checkQueue(const std::string &queue, const std::string &expected)
         failRun("queue " + queue + " is " + state + ", expected " + expected);
 }
 
-// A copy of the whole screen as a 24-bit BMP; the bash side turns it into PNG.
-void screenshot(const std::string &name)
+// A part of the screen as the rows of a 24-bit bottom-up BMP; false when it
+// cannot be copied.
+bool capture(const RECT &area, std::vector<BYTE> &rows)
 {
-    int width = GetSystemMetrics(SM_CXSCREEN), height = GetSystemMetrics(SM_CYSCREEN);
+    int width = area.right - area.left, height = area.bottom - area.top;
     HDC screen = GetDC(nullptr);
     HDC memory = CreateCompatibleDC(screen);
     BITMAPINFO info = {};
@@ -696,36 +702,126 @@ void screenshot(const std::string &name)
     bool copied = false;
     if (bitmap) {
         HGDIOBJ old = SelectObject(memory, bitmap);
-        copied = BitBlt(memory, 0, 0, width, height, screen, 0, 0, SRCCOPY) != FALSE;
+        copied = BitBlt(memory, 0, 0, width, height, screen, area.left, area.top, SRCCOPY) != FALSE;
         GdiFlush();
         SelectObject(memory, old);
     }
     DeleteDC(memory);
     ReleaseDC(nullptr, screen);
-    if (!copied) {
-        if (bitmap)
-            DeleteObject(bitmap);
-        failRun("screenshot " + name + " could not be taken");
+    if (copied) {
+        const BYTE *first = static_cast<const BYTE *>(bits);
+        rows.assign(first, first + ((size_t(width) * 3 + 3) & ~size_t(3)) * size_t(height));
     }
-    DWORD rowBytes = (DWORD(width) * 3 + 3) & ~3u;
-    DWORD imageBytes = rowBytes * DWORD(height);
+    if (bitmap)
+        DeleteObject(bitmap);
+    return copied;
+}
+
+bool writeBmp(const std::wstring &path, int width, int height, const std::vector<BYTE> &rows)
+{
+    BITMAPINFOHEADER info = {};
+    info.biSize = sizeof info;
+    info.biWidth = width;
+    info.biHeight = height;
+    info.biPlanes = 1;
+    info.biBitCount = 24;
+    info.biCompression = BI_RGB;
     BITMAPFILEHEADER header = {};
     header.bfType = 0x4D42;
-    header.bfOffBits = sizeof header + sizeof info.bmiHeader;
-    header.bfSize = header.bfOffBits + imageBytes;
-    WCHAR number[16];
-    swprintf(number, ARRAYSIZE(number), L"%02d-", ++watch.shots);
-    std::wstring path = watch.shotFolder + L"\\" + number + wide(name) + L".bmp";
+    header.bfOffBits = sizeof header + sizeof info;
+    header.bfSize = DWORD(header.bfOffBits + rows.size());
     FILE *file = _wfopen(path.c_str(), L"wb");
     bool written = file && std::fwrite(&header, sizeof header, 1, file) == 1 &&
-                   std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, file) == 1 &&
-                   std::fwrite(bits, imageBytes, 1, file) == 1;
+                   std::fwrite(&info, sizeof info, 1, file) == 1 &&
+                   std::fwrite(rows.data(), rows.size(), 1, file) == 1;
     if (file)
-        std::fclose(file);
-    DeleteObject(bitmap);
-    if (!written)
+        written = std::fclose(file) == 0 && written;
+    return written;
+}
+
+// A copy of the whole screen; the bash side turns it into PNG.
+void screenshot(const std::string &name)
+{
+    RECT screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    std::vector<BYTE> rows;
+    if (!capture(screen, rows))
+        failRun("screenshot " + name + " could not be taken");
+    WCHAR number[16];
+    swprintf(number, ARRAYSIZE(number), L"%02d-", ++watch.shots);
+    if (!writeBmp(watch.shotFolder + L"\\" + number + wide(name) + L".bmp", screen.right, screen.bottom, rows))
         failRun("screenshot " + name + " could not be written");
     logLine("shot " + name);
+}
+
+// Whether two captures of one area agree outside `moving` (in the area's
+// coordinates, top-down; empty for none).
+bool sameOutside(const std::vector<BYTE> &a, const std::vector<BYTE> &b, int width, int height, const RECT &moving)
+{
+    if (a.size() != b.size())
+        return false;
+    size_t rowBytes = a.size() / size_t(height);
+    for (int y = 0; y < height; ++y) {
+        size_t row = size_t(height - 1 - y) * rowBytes;
+        for (int x = 0; x < width; ++x) {
+            if (y >= moving.top && y < moving.bottom && x >= moving.left && x < moving.right)
+                continue;
+            size_t at = row + size_t(x) * 3;
+            if (a[at] != b[at] || a[at + 1] != b[at + 1] || a[at + 2] != b[at + 2])
+                return false;
+        }
+    }
+    return true;
+}
+
+// A picture for the user's guide: the tool's window or the box taken last,
+// cropped to its frame, written once two looks 300 ms apart agree (a window
+// repaints a moment after its text changes, a caption after a box takes the
+// focus). The progress bar moves by itself: it is left out of that test, and
+// its place goes to <name>.mask, so that the comparison with the guide's copy
+// leaves it out as well.
+void picture(const std::string &name, const std::string &what)
+{
+    if (what == "window")
+        requireWindow("picture " + name);
+    HWND target = what == "window" ? watch.tool : what == "box" ? lastBox : nullptr;
+    if (!target || !IsWindow(target))
+        failRun("picture " + name + ": no " + what + " is open");
+    RECT frame, screen = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    GetWindowRect(target, &frame);
+    IntersectRect(&frame, &frame, &screen);
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    RECT moving = {};
+    HWND bar = GetDlgItem(target, ProgressBarId);
+    if (bar && IsWindowVisible(bar)) {
+        GetWindowRect(bar, &moving);
+        OffsetRect(&moving, -frame.left, -frame.top);
+    }
+    std::vector<BYTE> before, after;
+    double until = now() + 10;
+    bool still = false;
+    while (!still && now() < until) {
+        pause(300);
+        before.swap(after);
+        if (!capture(frame, after))
+            failRun("picture " + name + " could not be taken");
+        still = sameOutside(before, after, width, height, moving);
+    }
+    if (!still)
+        failRun("picture " + name + " did not hold still for 10 s");
+    std::wstring folder = watch.shotFolder + L"\\pictures";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    if (!writeBmp(folder + L"\\" + wide(name) + L".bmp", width, height, after))
+        failRun("picture " + name + " could not be written");
+    std::string log = "picture " + name + " " + std::to_string(width) + "x" + std::to_string(height);
+    if (!IsRectEmpty(&moving)) {
+        FILE *mask = _wfopen((folder + L"\\" + wide(name) + L".mask").c_str(), L"wb");
+        std::string area = std::to_string(moving.left) + "," + std::to_string(moving.top) + " " +
+                           std::to_string(moving.right - 1) + "," + std::to_string(moving.bottom - 1);
+        if (!mask || std::fprintf(mask, "%s\n", area.c_str()) < 0 || std::fclose(mask) != 0)
+            failRun("picture " + name + ": its mask could not be written");
+        log += ", the progress bar (" + area + ") left out";
+    }
+    logLine(log);
 }
 
 void writeFile(const std::string &name, const std::string &content)
@@ -835,6 +931,9 @@ void run(const Step &step)
     } else if (verb == "shot") {
         need(2);
         screenshot(w[1]);
+    } else if (verb == "picture") {
+        need(3);
+        picture(w[1], w[2]);
     } else if (verb == "file") {
         need(3);
         writeFile(w[1], w[2]);

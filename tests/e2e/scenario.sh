@@ -12,11 +12,28 @@
 #   scenario.sh cleanup <run file>          stops what still runs and removes
 #                                           the run's folder
 #   scenario.sh list                        the scenario names
+#   scenario.sh pictures <artifact root> <guide pictures folder> [update]
+#       the guide's pictures against those this run's scenarios took: each
+#       must have been taken and match (the progress bar left out); with
+#       update, the pictures taken replace the guide's
 #
 # A scenario leaves its driver log, screenshots and checks in
-# <artifact root>/<name>/ and exits 0 when every check held.
+# <artifact root>/<name>/ and exits 0 when every check held; the pictures
+# for the guide in <artifact root>/<name>/pictures/.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
+
+# The guide's pictures must not depend on the machine that takes them. The
+# details before the confirmation name this computer, which Wine takes from
+# the host name, and group the file sizes as the locale does: every scenario
+# runs under one host name, in a UTS namespace of its own where this machine
+# allows one, and one locale.
+E2E_HOST=printroom
+export LC_ALL=C.UTF-8
+if [ -z "${E2E_IN_NAMESPACE:-}" ] && unshare --uts true 2>/dev/null; then
+    export E2E_IN_NAMESPACE=1
+    exec unshare --uts bash -c 'hostname "$0" && exec bash "$@"' "$E2E_HOST" "$here/scenario.sh" "$@"
+fi
 . "$here/lib.sh"
 
 # Starts the tool, plays the script, and waits for the tool to end.
@@ -99,8 +116,10 @@ answer ok
 status "$T6" 30
 status "$T6$STALL_LINE" 75
 shot stalled
+${pictured:+picture copy-stalled window}
 press escape
 box "Confirmation" "The copy to the printer has not finished for a minute.\\nStop the upgrade? The printer may then have received part of a firmware file." dialog 10
+${pictured:+picture stop-question box}
 EOF
 }
 
@@ -133,12 +152,15 @@ status "$(t4 VM350 USB001)" 20
 box "Confirmation" "$CONFIRM" dialog 10
 queue "Vellumax 350" unshared
 shot confirmation
+picture confirmation window
+picture confirmation-box box
 answer ok
 status "$T6" 30
 status "$T7" 60
 ok enabled
 bar hidden
 shot done
+picture done window
 press ok
 gone 30
 EOF
@@ -185,12 +207,14 @@ wait 90
 ok disabled
 bar visible
 shot reboot-wait-halfway
+picture reboot-wait window
 status "$T8" 150
 reboot-wait 176 192
 ok enabled
 bar hidden
 queue "Vellumax 650" shared
 shot reboot-instructions
+picture reboot-instructions window
 press enter
 status "$T7" 60
 detail ""
@@ -242,10 +266,12 @@ scenario_no_printer_cancel() {
     play <<EOF
 window 20
 status "$T1" 10
+picture searching window
 status "$T2" 20
 box "Error" "$NOT_DETECTED" dialog 10
 queue "Vellumax 350" unshared
 shot not-detected
+picture not-detected box
 answer cancel
 gone 20
 EOF
@@ -268,6 +294,7 @@ status "$T3" 20
 box "Error" "$NO_QUEUE" dialog 10
 queue "Vellumax 350" unshared
 shot no-queue
+picture no-queue box
 answer ok
 gone 20
 EOF
@@ -297,9 +324,10 @@ EOF
 # The printer is found but the upgrade cannot be done: the error box comes
 # before the confirmation, with the status text naming what was found, and
 # the tool ends with nothing shared or sent. Like every box of the tool
-# while its window is open, the box is owned by that window.
+# while its window is open, the box is owned by that window. The commonest
+# refusals are pictured in the guide (a fourth argument, the picture's name).
 refused_before_confirmation() {
-    local queue=$1 text=$2 shot=$3
+    local queue=$1 text=$2 shot=$3 picture=${4:-}
     play <<EOF
 window 20
 status "$T1" 10
@@ -307,6 +335,7 @@ status "$(found "$queue" USB001)" 20
 box "Firmware Upgrade Error" "$text\\nFirmware upgrade cancelled." dialog 30
 queue "$queue" unshared
 shot $shot
+${picture:+picture $picture box}
 answer ok
 gone 20
 EOF
@@ -319,7 +348,7 @@ EOF
 scenario_firmware_file_missing() {
     setup_vellumax_650 VX350_A.05.01.fmw VX650DISK_A.04.02.fmw
     refused_before_confirmation "Vellumax 650" \
-        "Firmware file VX650PS_A.04.02.fmw was not found in the tool's folder." missing-file
+        "Firmware file VX650PS_A.04.02.fmw was not found in the tool's folder." missing-file missing-file
 }
 
 # An empty firmware file would go out as an empty job and the upgrade would
@@ -442,6 +471,7 @@ status "$T6" 30
 wait 1
 responsive
 shot copying
+picture copying window
 status "$T7" 60
 press ok
 gone 30
@@ -590,6 +620,10 @@ EOF
 # the tool cannot know that no partial file is left and tells the user to
 # look in the queue's window.
 scenario_stalled_copy_can_be_stopped() {
+    # The guide's pictures of the stall and the stop question come from this
+    # scenario alone (until_stop_question takes them when pictured is set),
+    # so that they keep showing this printer and its one file.
+    local pictured=1
     setup_vellumax_350 3600
     play <<EOF
 $(until_stop_question)
@@ -669,6 +703,7 @@ status "$T1" 10
 box "Select a Printer" "" dialog 20
 list "Tarnell Vellumax 350 on USB port USB001, print queue VX Q1" "Vellumax 650 on USB port USB003, no print queue installed"
 shot choice
+picture choose-printer box
 choose 2 refused
 choose 1
 maybe-status "$(found "VX Q1" USB001)" 20
@@ -736,7 +771,7 @@ scenario_firmware_file_held_open() {
     e2e_hold hold "$(e2e_winpath "$E2E_DIR/work/VX350_A.05.01.fmw")"
     refused_before_confirmation "Vellumax 350" \
         "Firmware file VX350_A.05.01.fmw is open in another program, so it cannot be sent.\\nClose that program, or wait until the download of the file has finished, then start the upgrade again." \
-        held-open
+        held-open held-open
 }
 
 # While the confirmation is open another user shares the queue, and another
@@ -831,6 +866,72 @@ EOF
     fi
 }
 
+# --- the guide's pictures ------------------------------------------------------
+
+# same_picture <guide's copy> <taken>: the same size and pixels, outside the
+# progress bar when the taken one has a mask; a picture of the differences
+# goes beside the taken one.
+same_picture() {
+    local expected=$1 taken=$2 mask=${2%.png}.mask size_e size_t a=$2.a.png b=$2.b.png differ
+    size_e=$(identify -format '%wx%h' "$expected" 2>/dev/null)
+    size_t=$(identify -format '%wx%h' "$taken" 2>/dev/null)
+    if [ -z "$size_t" ] || [ "$size_e" != "$size_t" ]; then
+        echo "is ${size_t:-no picture}, the guide's ${size_e:-no picture}"
+        return 1
+    fi
+    if [ -f "$mask" ]; then
+        convert "$expected" -fill black -draw "rectangle $(cat "$mask")" "$a"
+        convert "$taken" -fill black -draw "rectangle $(cat "$mask")" "$b"
+    else
+        cp "$expected" "$a"
+        cp "$taken" "$b"
+    fi
+    differ=$(compare -metric AE "$a" "$b" "${taken%.png}-differences.png" 2>&1)
+    rm -f "$a" "$b"
+    [ "$differ" = 0 ] && { rm -f "${taken%.png}-differences.png"; return 0; }
+    echo "differs from the guide's in $differ pixels (see ${taken%.png}-differences.png)"
+    return 1
+}
+
+pictures() {
+    local art=$1 guide=$2 update=${3:-} status=0 taken name copy why
+    local computer
+    computer=$(cat "$art/computer" 2>/dev/null)
+    if [ "$computer" != "${E2E_HOST^^}" ]; then
+        echo "SKIP: the scenarios ran on computer '${computer:-unknown}', not ${E2E_HOST^^} (no UTS namespace here?), so their pictures show another name"
+        return 77
+    fi
+    declare -A copies=()
+    for taken in "$art"/*/pictures/*.png; do
+        [ -f "$taken" ] || continue
+        case "$taken" in *-differences.png) continue ;; esac
+        name=${taken##*/}
+        copies[$name]+="$taken"$'\n'
+    done
+    for name in "${!copies[@]}"; do
+        if [ -n "$update" ]; then
+            copy=$(head -n 1 <<<"${copies[$name]}")
+            cp "$copy" "$guide/$name"
+            echo "took $name from ${copy#"$art"/}"
+        elif [ ! -f "$guide/$name" ]; then
+            echo "FAIL: $name was taken, but the guide has no such picture"
+            status=1
+            continue
+        fi
+        while read -r taken; do
+            [ -n "$taken" ] || continue
+            why=$(same_picture "$guide/$name" "$taken") ||
+                { echo "FAIL: $name as ${taken#"$art"/} $why"; status=1; }
+        done <<<"${copies[$name]}"
+    done
+    for taken in "$guide"/*.png; do
+        name=${taken##*/}
+        [ -n "${copies[$name]:-}" ] || { echo "FAIL: no scenario took $name"; status=1; }
+    done
+    [ $status -eq 0 ] && echo "pictures: the ${#copies[@]} pictures of the guide show the tool as this run saw it"
+    return $status
+}
+
 # --- commands ----------------------------------------------------------------
 
 scenarios() { declare -F | sed -n 's/^declare -f scenario_//p'; }
@@ -853,6 +954,10 @@ main() {
         e2e_say "making the template prefix in $run"
         e2e_make_template "$run/template" || { echo "FAIL: cannot make the template prefix" >&2; exit 1; }
         e2e_say "template ready; the computer is $(cat "$run/template/computer")"
+        # The guide's pictures of this run alone, and the name they show.
+        mkdir -p "$4"
+        rm -rf "$4"/*/pictures
+        cp "$run/template/computer" "$4/computer"
         if [ -n "${E2E_PACKAGE:-}" ]; then
             unzip -q -o -j "$E2E_PACKAGE" VxUpgrade.exe -d "$run/shipped" && [ -f "$run/shipped/VxUpgrade.exe" ] ||
                 { echo "FAIL: no VxUpgrade.exe in $E2E_PACKAGE" >&2; exit 1; }
@@ -877,6 +982,10 @@ main() {
         cat "$run/$name.log" 2>/dev/null
         [ -f "$run/$name.rc" ] || { echo "FAIL: $name did not finish in time" >&2; exit 1; }
         exit "$(cat "$run/$name.rc")"
+        ;;
+    pictures)
+        pictures "$2" "$3" "${4:-}"
+        exit $?
         ;;
     cleanup)
         [ -f "$2" ] || exit 0
@@ -916,7 +1025,7 @@ main() {
         e2e_say "scenario $name passed; screenshots in $E2E_ART"
         ;;
     *)
-        sed -n '2,13p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,17p' "$0" | sed 's/^# \{0,1\}//'
         exit 2
         ;;
     esac
