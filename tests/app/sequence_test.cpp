@@ -743,10 +743,7 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        AppTest::SetUp();
-        provideFirmwareFiles();
-        ASSERT_NE(createDialog(), nullptr);
-        upgradeState.phase = PhaseStarting;
+        SetUp();
         connectPrinter();
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
         // A job of the user's own before the copy; the copy's job appears,
@@ -849,10 +846,7 @@ TEST_F(Sequence, AStopAfterAFileWentThroughSendsNothingMore)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        AppTest::SetUp();
-        provideFirmwareFiles();
-        ASSERT_NE(createDialog(), nullptr);
-        upgradeState.phase = PhaseStarting;
+        SetUp();
         connectPrinter(c.model);
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
         // The queue keeps a job after the stop: nothing may wait for it.
@@ -893,10 +887,7 @@ TEST_F(Sequence, AStallEndsWithTheCopyThatStalled)
     const std::wstring diskFile = std::wstring(copying) + L"\nPlease wait while printer is upgrading disk file.";
     for (bool diskStaged : {true, false}) {
         SCOPED_TRACE(diskStaged ? "650, then the reboot wait" : "plot language, then the next copy");
-        AppTest::SetUp();
-        provideFirmwareFiles();
-        ASSERT_NE(createDialog(), nullptr);
-        upgradeState.phase = PhaseStarting;
+        SetUp();
         connectPrinter(diskStaged ? "Tarnell Vellumax 650PS" : "Tarnell Vellumax 350 plus");
         fakeWorld.queues = {queue(L"Vellumax", L"VX")};
         fakeWorld.processScripts = {ProcessScript{}, ProcessScript{}};
