@@ -227,7 +227,7 @@ bool refuseFiles(const FilesCheck &files)
 bool shareNameUsable()
 {
     const PrintQueueRecord &queue = upgradeState.selectedQueue;
-    const WCHAR *shareName = queue.isShared ? queue.shareName : upgradeState.targetShareName;
+    const WCHAR *shareName = copyShareName();
     if (shareName[0] == L'\0')
         return refuseNaming(L"The printer ", queue.printerName,
                             L" has no share name.\nGive it a share name in the printer's properties (Sharing), then "
@@ -240,7 +240,9 @@ bool shareNameUsable()
     WCHAR mustBeShared[nameCapacity];
     if (usable && (queue.isShared || composeMustBeShared(mustBeShared)))
         return true;
-    return refuseNaming(L"The share name ", shareName, L" of the printer cannot be used to copy firmware.");
+    enterPhase(PhaseAsking);
+    tellShareNameUnusable(shareName);
+    return false;
 }
 
 }  // namespace

@@ -20,20 +20,11 @@ const WCHAR diskFileText[] =
     L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.\n"
     L"Please wait while printer is upgrading disk file.";
 
-// A queue shared before the run keeps its own share; otherwise the tool
-// shares it and the copies go to the name the user confirmed.
-const WCHAR *copyShareName()
-{
-    const PrintQueueRecord &queue = upgradeState.selectedQueue;
-    return queue.isShared ? queue.shareName : upgradeState.targetShareName;
-}
-
 // A copy that failed after it started may have left part of the file in
 // the queue: it goes before the box, and before anything waits for the
 // queue to empty, so that the printer never gets it.
 void tellCopyFailed(const CopyResult &copy)
 {
-    upgradeState.copyCutShort = copy.started ? 1 : 0;
     const PartialJobReport partial = removeCutShortJob();
     WCHAR text[confirmationCapacity];
     const bool composed = SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text),
@@ -47,27 +38,22 @@ StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)
 {
     WCHAR commandLine[nameCapacity];
     if (!buildCopyCommandLine(commandLine, file, shareName)) {
-        tellCancelledNaming(L"The share name ", shareName, L" of the printer cannot be used to copy firmware.");
+        tellShareNameUnusable(shareName);
         return StageFailed;
     }
     const CopyResult copy = runCopy(commandLine);
     releaseFirmwareFile(file);
-    switch (copy.end) {
-    case CopyResult::Sent:
+    if (copy.end == CopyResult::Sent) {
         upgradeState.filesSent.push_back(file);
         return StageSent;
-    case CopyResult::CutShort:
-        upgradeState.copyCutShort = 1;
-        return StageStopped;
-    case CopyResult::Failed:
-        break;
     }
+    // A copy that did not go through may have left part of its file in the
+    // queue, unless its interpreter never started.
+    upgradeState.copyCutShort = copy.started ? 1 : 0;
     // The session ends: Windows ends the process once its handler returns,
     // and that end takes the partial job out; nothing is shown.
-    if (upgradeState.phase == PhaseClosing) {
-        upgradeState.copyCutShort = copy.started ? 1 : 0;
+    if (copy.end == CopyResult::CutShort || upgradeState.phase == PhaseClosing)
         return StageStopped;
-    }
     tellCopyFailed(copy);
     return StageFailed;
 }
@@ -92,6 +78,17 @@ StageOutcome sendFiles(const std::vector<const WCHAR *> &files, bool lastStage)
 }
 
 }  // namespace
+
+const WCHAR *copyShareName()
+{
+    const PrintQueueRecord &queue = upgradeState.selectedQueue;
+    return queue.isShared ? queue.shareName : upgradeState.targetShareName;
+}
+
+void tellShareNameUnusable(const WCHAR *shareName)
+{
+    tellCancelledNaming(L"The share name ", shareName, L" of the printer cannot be used to copy firmware.");
+}
 
 bool composeMustBeShared(WCHAR (&text)[nameCapacity])
 {

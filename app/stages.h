@@ -24,5 +24,13 @@ StageOutcome runFirstStage();
 // Sends the files that follow the printer's reboot.
 StageOutcome runSecondStage();
 
+// Where the copies go: a queue shared before the run keeps its own share;
+// otherwise the tool shares it and the copies go to the name the user
+// confirmed.
+const WCHAR *copyShareName();
+
+// The box for a share name the interpreter cannot be handed safely.
+void tellShareNameUnusable(const WCHAR *shareName);
+
 // "In order to continue with upgrade, the printer <share> must be shared".
 bool composeMustBeShared(WCHAR (&text)[nameCapacity]);

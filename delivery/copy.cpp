@@ -149,17 +149,14 @@ CopyResult runCopy(const WCHAR *commandLine)
     CopyInFlight inFlight(process.get());
 
     const WaitOutcome waited = waitForInterpreter(process.get());
-    if (waited == WaitSignalled) {
-        upgradeState.copyProcess = nullptr;
-        return judgeEnd(process.get());
-    }
+    error = GetLastError();
     // The run began to end (the user's stop, the session's end, which may
     // have ended the interpreter already), or the wait itself failed: the
-    // interpreter may still be copying, and is not left to go on.
-    // While it goes, the copy stays known to the run: an end of the run
-    // beneath this ends and judges it too.
-    error = GetLastError();
-    endInterpreter(process.get());
+    // interpreter may still be copying, and is not left to go on. While it
+    // goes, the copy stays known to the run: an end of the run beneath this
+    // ends and judges it too.
+    if (waited != WaitSignalled)
+        endInterpreter(process.get());
     upgradeState.copyProcess = nullptr;
     const CopyResult result = judgeEnd(process.get());
     if (waited == WaitFailed && result.end != CopyResult::Sent)
