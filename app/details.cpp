@@ -68,14 +68,30 @@ bool fileLine(DetailLine &detail, const WCHAR *lead, const WCHAR *file)
     return copyText(detail.text, lead) && appendText(detail.text, file) && appendText(detail.text, size);
 }
 
-// The printer and its port, the queue and its share, then the files in
-// sending order. False when a line cannot be composed.
+// Whether the printer gets a stage only once all of it is in the queue.
+const WCHAR *holdLine()
+{
+    switch (upgradeState.stageHold) {
+    case HoldPlanned:
+        break;
+    case HoldNotAllowed:
+        return L"Not held in the queue (no right to manage it): each file prints as it arrives";
+    case HoldJobsUnlisted:
+        return L"Not held in the queue (its jobs cannot be listed): each file prints as it arrives";
+    case HoldRefused:
+        return L"Not held in the queue (pausing it was refused): each file prints as it arrives";
+    }
+    return L"Held in the queue until all files of a stage are in it whole";
+}
+
+// The printer and its port, the queue and its share, whether the stages are
+// held, then the files in sending order. False when a line cannot be composed.
 bool detailLines(std::vector<DetailLine> &lines)
 {
     const FoundPrinter *printer = runPrinter();
     std::vector<const WCHAR *> first = firstStageFiles(upgradeState.firmwareKind);
     std::vector<const WCHAR *> second = secondStageFiles(upgradeState.firmwareKind);
-    lines.resize(2 + first.size() + second.size());
+    lines.resize(3 + first.size() + second.size());
     bool composed = copyText(lines[0].text, L"Printer: ") && appendText(lines[0].text, printer ? printer->model : L"") &&
                     appendText(lines[0].text, L" on USB port ") && appendText(lines[0].text, upgradeState.portName) &&
                     copyText(lines[1].text, L"Print queue: ") &&
@@ -85,8 +101,9 @@ bool detailLines(std::vector<DetailLine> &lines)
                     appendText(lines[1].text, upgradeState.computerName) && appendText(lines[1].text, L"\\") &&
                     appendText(lines[1].text, upgradeState.targetShareName) &&
                     (upgradeState.selectedQueue.isShared ||
-                     appendText(lines[1].text, L" for the upgrade, unshared afterwards"));
-    size_t next = 2;
+                     appendText(lines[1].text, L" for the upgrade, unshared afterwards")) &&
+                    copyText(lines[2].text, holdLine());
+    size_t next = 3;
     const WCHAR *lead = L"Sends ";
     for (const WCHAR *file : first) {
         composed = composed && fileLine(lines[next++], lead, file);

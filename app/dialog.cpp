@@ -37,6 +37,11 @@ const WCHAR stopWaitingLine[] =
 const WCHAR stopCopyQuestion[] =
     L"The copy to the printer has not finished for a minute.\n"
     L"Stop the upgrade? The printer may then have received part of a firmware file.";
+// While the queue holds the stage, the printer has nothing of it yet.
+const WCHAR stopHeldCopyQuestion[] =
+    L"The copy to the printer has not finished for a minute.\n"
+    L"Stop the upgrade? The print queue holds this stage until all of its files are in it, so the printer has "
+    L"received nothing of it yet.";
 const WCHAR stopCopyLine[] =
     L"\nThe copy to the printer has not finished for a minute. Press Esc to stop the upgrade.";
 
@@ -155,7 +160,7 @@ void act(HWND window, RunMessage message)
         // A stop cuts a file short, and a stop of the wait unshares the
         // queue while the printer may still be taking the firmware from it:
         // No is the default of both.
-        askToStop(stopCopyQuestion);
+        askToStop(upgradeState.queueHeld ? stopHeldCopyQuestion : stopCopyQuestion);
         break;
     case AskStopWaiting:
         askToStop(stopWaitingQuestion);

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "delivery/copy.h"
 #include "delivery/firmware_files.h"
+#include "delivery/holding.h"
 #include "delivery/print_jobs.h"
 #include "delivery/sharing.h"
 
@@ -60,8 +61,14 @@ bool appendFilesSent(WCHAR (&text)[confirmationCapacity], bool cutShort)
     return appendFiles(text, sentWholeLead, sent) && appendFiles(text, notSentLead, notSent);
 }
 
-bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport &partial)
+// A held stage taken back: none of its files reached the printer, the one
+// cut short included.
+bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport &partial,
+                    const Withdrawal &withdrawal)
 {
+    if (withdrawal.withdrawn)
+        return copyText(text, stoppedBetweenStart) && appendWithdrawal(text, withdrawal) &&
+               appendFilesSent(text, false);
     if (partial.what == NoPartialJob)
         return copyText(text, stoppedBetweenStart) && appendFilesSent(text, false) &&
                appendText(text, stoppedBetweenEnd);
@@ -71,14 +78,14 @@ bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport 
 
 // The run's last box: what the way out means for the user, and what could
 // not be given back.
-void tellHowItEnded(RunEnd how, const PartialJobReport &partial, bool stillShared)
+void tellHowItEnded(RunEnd how, const PartialJobReport &partial, const Withdrawal &withdrawal, bool stillShared)
 {
     WCHAR text[confirmationCapacity] = L"";
     switch (how) {
     case EndCopyStopped:
         // A piece that does not fit leaves the box without its last lines
         // rather than without its warning.
-        if (!composeStopped(text, partial))
+        if (!composeStopped(text, partial, withdrawal))
             copyText(text, stoppedStart);
         if (stillShared)
             appendStillShared(text, true);
@@ -86,6 +93,8 @@ void tellHowItEnded(RunEnd how, const PartialJobReport &partial, bool stillShare
         return;
     case EndFailure:
         copyText(text, failureText);
+        if (withdrawal.withdrawn)
+            appendWithdrawal(text, withdrawal);
         if (stillShared)
             appendStillShared(text, true);
         tellUser(text, errorCaption, MB_ICONERROR);
@@ -118,11 +127,16 @@ void endRun(HWND dialog, RunEnd how)
     stopCopyInFlight();
     releaseFirmwareFiles();
     const PartialJobReport partial = removeCutShortJob();
+    // A stage the queue still holds is taken back; where something of it
+    // may be left, the queue stays paused while the last box is open.
+    const Withdrawal withdrawal = withdrawHeldStage(!quiet && partialJobUntold(partial));
+    // A stage taken back has nothing in the queue to wait for.
+    const bool atOnce = stopAnswered || upgradeState.heldStageWithdrawn;
 
     bool stillShared = false;
     if (restoreDue()) {
         RestoreOutcome restored = RestoreStopped;
-        if (how == EndClosed && !quiet && !stopAnswered && enterPhase(PhaseRestoring)) {
+        if (how == EndClosed && !quiet && !atOnce && enterPhase(PhaseRestoring)) {
             restored = restoreSharing();
             // A restore that stopped short (the queue could not be opened or
             // read) is tried once more before the window goes.
@@ -140,7 +154,8 @@ void endRun(HWND dialog, RunEnd how)
     const bool endedMeanwhile = upgradeState.phase == PhaseClosing;
     enterPhase(PhaseClosing);
     if (!quiet && !endedMeanwhile)
-        tellHowItEnded(how, partial, stillShared);
+        tellHowItEnded(how, partial, withdrawal, stillShared);
+    resumeHeldQueue();
     if (IsWindow(dialog))
         DestroyWindow(dialog);
 }
@@ -151,6 +166,7 @@ void endRunAtOnce(HWND dialog) noexcept
     KillTimer(dialog, IDT_REBOOT_WAIT);
     stopCopyInFlight();
     releaseFirmwareFiles();
+    const Withdrawal withdrawal = withdrawHeldStage(false);
     const bool stillShared = restoreDue() && !restoreSharingAtOnce();
     const bool endedMeanwhile = upgradeState.phase == PhaseClosing;
     enterPhase(PhaseClosing);
@@ -159,8 +175,10 @@ void endRunAtOnce(HWND dialog) noexcept
     WCHAR text[confirmationCapacity];
     const PartialJobReport left = {upgradeState.copyCutShort ? PartialJobLeft : NoPartialJob, 0, 0};
     if (!endedMeanwhile && copyText(text, failureText) && appendPartialJob(text, left) &&
+        (!withdrawal.withdrawn || appendWithdrawal(text, withdrawal)) &&
         (!stillShared || appendStillShared(text, true)))
         tellUser(text, errorCaption, MB_ICONERROR);
+    resumeHeldQueue();
     if (IsWindow(dialog))
         DestroyWindow(dialog);
 }

@@ -49,11 +49,43 @@ bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const PartialJobRepor
         return SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" received %lu document(s) during the copy",
                                           static_cast<unsigned long>(report.added))) &&
                appendText(text, L"\nThe print queue ") && appendText(text, queue) && appendText(text, number) &&
-               appendText(text, L", and none of them could be told to be the firmware's, so none was deleted.");
+               appendText(text, L", and none of them could be told to be the firmware's, so none was deleted. Look "
+                                L"at them in the queue's window before you switch the printer off and on: delete "
+                                L"the one you sent during the copy, which holds part of a firmware file.");
     case PartialJobLeft:
         break;
     }
     return appendText(text, L"\nThe print queue ") && appendText(text, queue) &&
            appendText(text, L" may still hold the rest of it: delete that document in the queue's window before you "
                             L"switch the printer off and on.");
+}
+
+bool partialJobUntold(const PartialJobReport &report)
+{
+    return report.what == PartialJobUnclear || report.what == PartialJobLeft;
+}
+
+bool appendWithdrawal(WCHAR (&text)[confirmationCapacity], const Withdrawal &withdrawal)
+{
+    WCHAR number[64] = L"";
+    bool composed = (text[0] == L'\0' || appendText(text, L"\n")) &&
+                    appendText(text, L"The printer received nothing of this stage: it was held in the print queue ") &&
+                    appendText(text, upgradeState.selectedQueue.printerName);
+    if (withdrawal.notDeleted == 0)
+        composed = composed && appendText(text, L", and the tool deleted its firmware documents there.");
+    else
+        composed = composed &&
+                   SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number),
+                                              L", and the tool could not delete %lu of its firmware documents there.",
+                                              static_cast<unsigned long>(withdrawal.notDeleted))) &&
+                   appendText(text, number);
+    // Nothing of the queue prints while the box is open: the user can take
+    // out what the tool could not.
+    if (withdrawal.stillHeld)
+        composed = composed &&
+                   appendText(text, L"\nThe queue stays paused until you press Ok. Before that, open its window and "
+                                    L"delete every document you sent during the upgrade that is still there: it may "
+                                    L"hold part of a firmware file.");
+    return composed &&
+           appendText(text, L"\nRun the upgrade again; there is no need to switch the printer off and on.");
 }

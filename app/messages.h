@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/state.h"
+#include "delivery/holding.h"
 #include "delivery/print_jobs.h"
 
 #include <windows.h>
@@ -22,3 +23,14 @@ void tellCancelledNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end
 // Appends what became of the partial job, for the stopped and the error
 // boxes; nothing for NoPartialJob. False when it does not fit.
 bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const PartialJobReport &report);
+
+// True when a partial job may still be in the queue and could not be named:
+// a held queue then stays paused while the user is told, so that it can be
+// looked at before anything of it prints.
+bool partialJobUntold(const PartialJobReport &report);
+
+// Appends what taking back a held stage means: the printer received nothing
+// of it; whether the queue stays paused until the box is answered, and
+// what to delete meanwhile; that the upgrade can simply be run again. On a
+// new line when `text` is not empty. False when it does not fit.
+bool appendWithdrawal(WCHAR (&text)[confirmationCapacity], const Withdrawal &withdrawal);

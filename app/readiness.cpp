@@ -43,6 +43,11 @@ constexpr WCHAR deniedEnd[] =
     L" must be shared for the upgrade, and sharing it needs the right to manage printers.\n"
     L"Start the tool as an administrator, or share the queue first in the printer's properties (Sharing), then "
     L"start the upgrade again.";
+constexpr WCHAR datatypeMiddle[] = L" gives its documents to the printer as ";
+constexpr WCHAR datatypeEnd[] =
+    L" data, which would change the firmware on its way to the printer.\n"
+    L"Choose RAW as its default data type (the printer's properties, Advanced, Print Processor), then start the "
+    L"upgrade again.";
 constexpr WCHAR jobsEnd[] =
     L" already holds jobs that have not printed. The firmware would wait behind them, and a stuck job would keep "
     L"it from the printer.\nLet the waiting jobs print, or cancel them in the queue's window.";
@@ -101,6 +106,7 @@ constexpr bool fitsNamingQueue(const WCHAR *end, size_t more = 0)
 {
     return length(queueStart) + length(end) + more + nameCapacity <= messageCapacity;
 }
+static_assert(fitsNamingQueue(datatypeEnd, length(datatypeMiddle) + 64 + 2), "the data type text must always fit");
 static_assert(fitsNamingQueue(offlineEnd) && fitsNamingQueue(pausedEnd) && fitsNamingQueue(deniedEnd) &&
                   fitsNamingQueue(jobsEnd, length(goOnAnywayLine)),
               "the queue texts must always fit");
@@ -152,6 +158,18 @@ bool askNamingQueue(HWND dialog, const WCHAR *end)
     if (!composeNamingQueue(text, queueStart, end))
         return refuse(nullptr);
     return goOnAnyway(dialog, text);
+}
+
+// A data type other than plain RAW ("RAW [FF appended]" adds a form feed,
+// TEXT and the EMF types interpret the data) would not send the file's bytes.
+bool refuseDatatype(const WCHAR *datatype)
+{
+    WCHAR text[messageCapacity];
+    bool composed = composeNamingQueue(text, queueStart, datatypeMiddle);
+    composed = composed && (datatype[0] == L'\0' ? appendText(text, L"other than RAW")
+                                                  : appendText(text, L"\"") && appendText(text, datatype) &&
+                                                        appendText(text, L"\""));
+    return refuse(composed && appendText(text, datatypeEnd) ? text : nullptr);
 }
 
 bool askAboutProblems(HWND dialog, DWORD status)
@@ -267,6 +285,8 @@ bool queueAndPowerReady(HWND dialog)
         return refuseNamingQueue(pausedEnd);
     if (queue.administrationDenied)
         return refuseNamingQueue(deniedEnd);
+    if (queue.read && !queue.rawData)
+        return refuseDatatype(queue.datatype);
 
     DWORD problemBits = 0;
     for (const PrinterProblem &problem : printerProblems)

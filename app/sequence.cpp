@@ -244,6 +244,7 @@ bool upgradeCanBeAsked(HWND dialog)
     // Held before their sizes are shown: the files the user confirms are the
     // files that are sent.
     const FilesCheck files = holdFirmwareFiles(upgradeState.firmwareKind);
+    planStageHold();
     showUpgradeDetails();
     return upgradeCanStart(files) && queueAndPowerReady(dialog);
 }
@@ -290,6 +291,10 @@ void sendSecondStage(HWND dialog)
 
 void finishRun(HWND dialog)
 {
+    // The user's stop came once the last file had gone through: the run
+    // ends as done, and the sharing goes at once, as every stop promises.
+    if (restoreDue() && upgradeState.phase == PhaseStopping)
+        restoreSharingAtOnce();
     if (restoreDue()) {
         enterPhase(PhaseRestoring);
         // Stopped: the user chose not to wait for the printer, or the

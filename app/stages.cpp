@@ -4,7 +4,9 @@
 #include "base/boxes.h"
 #include "base/text.h"
 #include "delivery/copy.h"
+#include "app/details.h"
 #include "delivery/firmware_files.h"
+#include "delivery/holding.h"
 #include "delivery/print_jobs.h"
 #include "delivery/sharing.h"
 
@@ -20,6 +22,18 @@ const WCHAR diskFileText[] =
     L"Copying Firmware files to printer, do not switch printer off nor unplug the USB cable.\n"
     L"Please wait while printer is upgrading disk file.";
 
+// Takes back the stage the queue holds, if any, shows `text` with what that
+// means for the printer, and lets the queue go once the box is read: where
+// something the copies left may still be in it (`untold`), the user looks at
+// it first.
+void tellStageEnded(WCHAR (&text)[confirmationCapacity], const PartialJobReport &partial, bool untold)
+{
+    const Withdrawal withdrawal = withdrawHeldStage(untold || partialJobUntold(partial));
+    const bool composed = withdrawal.withdrawn ? appendWithdrawal(text, withdrawal) : appendPartialJob(text, partial);
+    tellCancelled(composed ? text : nullptr);
+    resumeHeldQueue();
+}
+
 // A copy that failed after it started may have left part of the file in
 // the queue: it goes before the box, and before anything waits for the
 // queue to empty, so that the printer never gets it.
@@ -27,11 +41,86 @@ void tellCopyFailed(const CopyResult &copy)
 {
     const PartialJobReport partial = removeCutShortJob();
     WCHAR text[confirmationCapacity];
-    const bool composed = SUCCEEDED(StringCchPrintfW(text, ARRAYSIZE(text),
-                                                     L"Error %d copying Firmware files to printer!",
-                                                     static_cast<int>(copy.error))) &&
-                          appendPartialJob(text, partial);
-    tellCancelled(composed ? text : nullptr);
+    if (FAILED(StringCchPrintfW(text, ARRAYSIZE(text), L"Error %d copying Firmware files to printer!",
+                                static_cast<int>(copy.error))))
+        text[0] = L'\0';
+    tellStageEnded(text, partial, false);
+}
+
+// A held stage that cannot be released whole is taken back: the printer
+// gets none of it.
+StageOutcome tellHeldStageFailed(bool composed, WCHAR (&text)[confirmationCapacity], bool untold)
+{
+    if (!composed)
+        text[0] = L'\0';
+    tellStageEnded(text, {NoPartialJob, 0, 0}, untold);
+    return StageFailed;
+}
+
+bool composeNamingQueue(WCHAR (&text)[confirmationCapacity], const WCHAR *start, const WCHAR *middle,
+                        const WCHAR *file)
+{
+    return copyText(text, start) && appendText(text, upgradeState.selectedQueue.printerName) &&
+           appendText(text, middle) && appendText(text, file);
+}
+
+// The copy went through, but which of the queue's documents is its own
+// cannot be told, so its arrival cannot be checked; and the documents that
+// are not told are not the tool's to delete.
+StageOutcome noteHeldCopy(const WCHAR *file, ULONGLONG size)
+{
+    const CopysJob job = noteCopysJob(file, size);
+    if (job.result == CopysJob::Found)
+        return StageSent;
+    WCHAR text[confirmationCapacity], number[64];
+    const bool composed =
+        job.result == CopysJob::Unlisted
+            ? composeNamingQueue(text, L"The documents in the print queue ", L" could not be listed after the copy of ",
+                                 file) &&
+                  appendText(text, L", so its arrival cannot be checked.")
+            : SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" received %lu document(s) during the copy of ",
+                                         static_cast<unsigned long>(job.added))) &&
+                  composeNamingQueue(text, L"The print queue ", number, file) &&
+                  appendText(text, L", and none of them could be told to be the firmware's, so its arrival cannot be "
+                                   L"checked.");
+    return tellHeldStageFailed(composed, text, true);
+}
+
+// Every file of the held stage is in the queue: once each is whole it goes
+// to the printer, first and in order.
+StageOutcome releaseStage(const std::vector<const WCHAR *> &files)
+{
+    const HeldStageCheck check = checkHeldStage();
+    WCHAR text[confirmationCapacity], number[64];
+    switch (check.result) {
+    case HeldStageCheck::Whole:
+        break;
+    case HeldStageCheck::Missing:
+        return tellHeldStageFailed(composeNamingQueue(text, L"The print queue ", L" no longer holds the document of ",
+                                                      check.file) &&
+                                       appendText(text, L"."),
+                                   text, false);
+    case HeldStageCheck::NotWhole:
+        return tellHeldStageFailed(
+            composeNamingQueue(text, L"The print queue ", L" did not take ", check.file) &&
+                SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" whole (its document holds %lu bytes).",
+                                           static_cast<unsigned long>(check.size))) &&
+                appendText(text, number),
+            text, false);
+    case HeldStageCheck::Unlisted:
+        return tellHeldStageFailed(composeNamingQueue(text, L"The documents in the print queue ",
+                                                      L" could not be listed, so the arrival of the firmware files "
+                                                      L"cannot be checked.",
+                                                      L""),
+                                   text, false);
+    }
+    if (!releaseHeldStage())
+        return tellHeldStageFailed(composeNamingQueue(text, L"The firmware documents in the print queue ",
+                                                      L" could not be put first, or the queue could not be resumed.",
+                                                      L""),
+                                   text, false);
+    upgradeState.filesSent.insert(upgradeState.filesSent.end(), files.begin(), files.end());
+    return StageSent;
 }
 
 StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)
@@ -41,9 +130,15 @@ StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)
         tellShareNameUnusable(shareName);
         return StageFailed;
     }
+    // The size the file's job must have in a held stage, read while the file
+    // is still held.
+    ULONGLONG size = 0;
+    heldFirmwareSize(file, size);
     const CopyResult copy = runCopy(commandLine);
     releaseFirmwareFile(file);
     if (copy.end == CopyResult::Sent) {
+        if (upgradeState.queueHeld)
+            return noteHeldCopy(file, size);
         upgradeState.filesSent.push_back(file);
         return StageSent;
     }
@@ -58,13 +153,25 @@ StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)
     return StageFailed;
 }
 
+// Where the stage is to be held and the spooler refuses, it goes as an
+// unheld stage would, and the details say so.
+void holdStage()
+{
+    if (upgradeState.stageHold != HoldPlanned || holdQueue())
+        return;
+    upgradeState.stageHold = HoldRefused;
+    showUpgradeDetails();
+}
+
 // One file after another. The user's stop takes effect between two files at
-// the latest: a file whose copy went through stays sent, and nothing more
-// goes out. Only where nothing was left to send does the run end as one
-// that went through.
+// the latest. In a held stage nothing has reached the printer before the
+// release, so a stop up to then takes the whole stage back. Otherwise a file
+// whose copy went through stays sent, and nothing more goes out; only where
+// nothing was left to send does the run end as one that went through.
 StageOutcome sendFiles(const std::vector<const WCHAR *> &files, bool lastStage)
 {
     const WCHAR *shareName = copyShareName();
+    holdStage();
     for (const WCHAR *file : files) {
         if (runEnding())
             return StageStopped;
@@ -72,12 +179,18 @@ StageOutcome sendFiles(const std::vector<const WCHAR *> &files, bool lastStage)
         if (sent != StageSent)
             return sent;
     }
-    if (upgradeState.phase == PhaseClosing || (upgradeState.phase == PhaseStopping && !lastStage))
+    const bool stopped = upgradeState.phase == PhaseStopping;
+    if (upgradeState.phase == PhaseClosing || (stopped && (upgradeState.queueHeld || !lastStage)))
         return StageStopped;
-    return StageSent;
+    return upgradeState.queueHeld ? releaseStage(files) : StageSent;
 }
 
 }  // namespace
+
+void planStageHold()
+{
+    upgradeState.stageHold = queueHoldability();
+}
 
 const WCHAR *copyShareName()
 {

@@ -16,6 +16,10 @@ enum StageOutcome {
     StageStopped,  // the run began to end: the copy in flight was ended, or the stop came between two files; nothing was shown
 };
 
+// Whether the stages will be held in the queue (delivery/holding.h), for
+// the details shown before the user is asked.
+void planStageHold();
+
 // Shares the queue when it is not shared yet, then sends the first (for most
 // printers the only) stage. The sharing is not put back here: that, the
 // reboot wait and what the user is told next are the caller's.

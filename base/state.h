@@ -48,6 +48,25 @@ struct HeldFile {
     ULONGLONG size;     // read from the handle, so it is the size of what is sent
 };
 
+// One firmware file's job in a stage the queue holds: the spooler's id and
+// the size the job must have to be whole.
+struct HeldJob {
+    const WCHAR *file;
+    DWORD id;
+    ULONGLONG size;
+};
+
+// Whether the stages go through a held queue, decided before the user is
+// asked and shown in the details: held, each stage waits in the paused queue
+// until all of its files are in it whole, and is then released as one;
+// otherwise each file goes to the printer as it arrives.
+enum StageHold {
+    HoldPlanned,         // the queue will be paused for each stage
+    HoldNotAllowed,      // the user may print to the queue but not manage it
+    HoldJobsUnlisted,    // the queue's jobs cannot be listed, so its own could not be told
+    HoldRefused,         // the spooler refused to pause the queue
+};
+
 // Where the run is: the one answer to "what does this message mean now?"
 // (the table beside the dialog's code says what each message means in each
 // phase). Changed by the dialog's enterPhase() only.
@@ -116,8 +135,17 @@ struct UpgradeState {
     // The run's firmware files, held open from the checks until each one's
     // copy has ended (delivery/firmware_files.h).
     std::vector<HeldFile> heldFirmware;
-    // The files whose copies went through whole, in sending order.
+    // The files that reached the queue whole and were let go to the printer,
+    // in sending order; a held stage's files only once it is released.
     std::vector<const WCHAR *> filesSent;
+    StageHold stageHold = HoldJobsUnlisted;
+    // Nonzero while the tool has the queue paused for the stage it sends;
+    // heldJobs are that stage's jobs so far, one per file in sending order.
+    int queueHeld = 0;
+    std::vector<HeldJob> heldJobs;
+    // Nonzero once a held stage was taken back before its release: the
+    // printer has none of it, and nothing of it is left to wait for.
+    int heldStageWithdrawn = 0;
 };
 
 extern UpgradeState upgradeState;

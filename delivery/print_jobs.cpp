@@ -9,12 +9,6 @@
 
 namespace {
 
-// One job of the selected queue as the spooler listed it.
-struct ListedJob {
-    DWORD id;
-    bool copysOwn;  // could be the copy's: see madeByTheCopy()
-};
-
 // "Submitted" is the spooler's UTC time of the job's arrival, which it
 // keeps to the millisecond or coarser: `since` is taken to its whole second,
 // so that a job from the same instant is not counted as older.
@@ -37,48 +31,63 @@ bool sameText(const WCHAR *text, const WCHAR *other)
 // COPY writes the file through the queue's share, and the spooler makes a
 // job of what arrives there: it has no document name of its own, so Windows
 // gives it the name it gives every such job ("Remote Downlevel Document" on
-// an English Windows; a translated Windows may translate it, and there no job
-// can be told to be the copy's), and its data go to the printer as they
-// came (RAW). A document the same user prints from a program meanwhile has
-// its own name and usually a driver's data type.
-bool madeByTheCopy(const JOB_INFO_1W &job, const WCHAR *user, const FILETIME &since)
+// an English Windows; a translated Windows may translate it), and its data
+// go to the printer as they came (RAW). A document the same user prints from
+// a program meanwhile has its own name and usually a driver's data type.
+QueueJob describe(const JOB_INFO_2W &job, const WCHAR *user, const FILETIME *since)
 {
-    return sameText(job.pUserName, user) && submittedNotBefore(job.Submitted, since) &&
-           sameText(job.pDocument, L"Remote Downlevel Document") && sameText(job.pDatatype, L"RAW");
+    QueueJob described = {job.JobId, false, false, job.Size, job.Status};
+    described.thisUsersSince = since && sameText(job.pUserName, user) && sameText(job.pDatatype, L"RAW") &&
+                               submittedNotBefore(job.Submitted, *since);
+    described.copyNamed = sameText(job.pDocument, L"Remote Downlevel Document");
+    return described;
 }
 
-// Every job of an open queue in one pass; with `since`, which of them could
-// be the copy's. The queue can gain a job between the size probe and the
-// fill: the fill then asks for more room, and the probe is made again, a
-// few times.
-bool listJobs(HANDLE printer, std::vector<ListedJob> &jobs, const FILETIME *since)
+}  // namespace
+
+bool enumerateJobs(HANDLE printer, DWORD level, GlobalBuffer &buffer, DWORD &returned)
+{
+    // The queue can gain a job between the size probe and the fill: the
+    // fill then asks for more room, and the probe is made again, a few times.
+    returned = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        DWORD needed = 0;
+        SetLastError(0);
+        if (EnumJobsW(printer, 0, 0xFFFFFFFF, level, nullptr, 0, &needed, &returned)) {
+            returned = 0;
+            return true;  // no jobs
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
+            return false;
+        buffer.reset(GlobalAlloc(GMEM_ZEROINIT, needed));
+        if (!buffer)
+            return false;
+        if (EnumJobsW(printer, 0, 0xFFFFFFFF, level, static_cast<BYTE *>(buffer.get()), needed, &needed, &returned))
+            return true;
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+            return false;
+    }
+    return false;
+}
+
+bool listQueueJobs(HANDLE printer, std::vector<QueueJob> &jobs, const FILETIME *since)
 {
     jobs.clear();
     WCHAR user[UNLEN + 1] = L"";
     DWORD userCapacity = ARRAYSIZE(user);
     if (since && !GetUserNameW(user, &userCapacity))
         user[0] = L'\0';  // no job can then be told to be this user's
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        DWORD needed = 0, returned = 0;
-        SetLastError(0);
-        if (EnumJobsW(printer, 0, 0xFFFFFFFF, 1, nullptr, 0, &needed, &returned))
-            return true;  // no jobs
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed == 0)
-            return false;
-        GlobalBuffer buffer(GlobalAlloc(GMEM_ZEROINIT, needed));
-        if (!buffer)
-            return false;
-        if (EnumJobsW(printer, 0, 0xFFFFFFFF, 1, static_cast<BYTE *>(buffer.get()), needed, &needed, &returned)) {
-            const auto *infos = static_cast<const JOB_INFO_1W *>(buffer.get());
-            for (DWORD i = 0; i < returned; ++i)
-                jobs.push_back({infos[i].JobId, since && madeByTheCopy(infos[i], user, *since)});
-            return true;
-        }
-        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-            return false;
-    }
-    return false;
+    GlobalBuffer buffer;
+    DWORD returned = 0;
+    if (!enumerateJobs(printer, 2, buffer, returned))
+        return false;
+    const auto *infos = static_cast<const JOB_INFO_2W *>(buffer.get());
+    for (DWORD i = 0; i < returned; ++i)
+        jobs.push_back(describe(infos[i], user, since));
+    return true;
 }
+
+namespace {
 
 PartialJob partialJobOf(int removal)
 {
@@ -103,9 +112,9 @@ void noteJobsBeforeCopy()
     // Listing and deleting one's own jobs needs no more than the right to
     // print; the copies are the user's own jobs.
     PrinterHandle printer = openSelectedQueue(PRINTER_ACCESS_USE);
-    std::vector<ListedJob> listed;
-    upgradeState.jobsNoted = printer && listJobs(printer.get(), listed, nullptr);
-    for (const ListedJob &job : listed)
+    std::vector<QueueJob> listed;
+    upgradeState.jobsNoted = printer && listQueueJobs(printer.get(), listed, nullptr);
+    for (const QueueJob &job : listed)
         upgradeState.jobsBeforeCopy.push_back(job.id);
     // After the list: a job that arrives between the two is not in the list
     // and was submitted before the copy began, so it is not the copy's.
@@ -118,15 +127,15 @@ JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETI
     // One handle for the list and the deletion, so that the job deleted is
     // the one that was listed.
     PrinterHandle printer = openSelectedQueue(PRINTER_ACCESS_USE);
-    std::vector<ListedJob> now;
-    if (!printer || !listJobs(printer.get(), now, &copyStart))
+    std::vector<QueueJob> now;
+    if (!printer || !listQueueJobs(printer.get(), now, &copyStart))
         return removal;
     DWORD own = 0;
-    for (const ListedJob &job : now) {
+    for (const QueueJob &job : now) {
         if (std::find(before.begin(), before.end(), job.id) != before.end())
             continue;
         ++removal.added;
-        if (job.copysOwn) {
+        if (job.thisUsersSince && job.copyNamed) {
             ++own;
             removal.job = job.id;
         }

@@ -2,9 +2,31 @@
 // the copy's own among those that arrived since, and taking it out again.
 #pragma once
 
+#include "delivery/queue_handle.h"
+
 #include <windows.h>
 
 #include <vector>
+
+// One job of an open queue, as far as the tool needs to know it.
+struct QueueJob {
+    DWORD id;
+    // Sent by this user as RAW data, not before the time asked about: what a
+    // copy of the tool's may have made.
+    bool thisUsersSince;
+    // Named as Windows names a job written to a printer share without a name
+    // of its own, which is what a copy makes (on an English Windows).
+    bool copyNamed;
+    DWORD size;    // bytes spooled so far
+    DWORD status;  // JOB_STATUS_*
+};
+
+// Every job of an open queue, in the queue's order; with `since`, which of
+// them this user sent since then. False when they cannot be listed.
+bool listQueueJobs(HANDLE printer, std::vector<QueueJob> &jobs, const FILETIME *since);
+
+// The spooler's own JOB_INFO_<level> records of an open queue, in `buffer`.
+bool enumerateJobs(HANDLE printer, DWORD level, GlobalBuffer &buffer, DWORD &returned);
 
 // Called just before a copy's interpreter starts: notes the queue's jobs in
 // upgradeState.jobsBeforeCopy (jobsNoted 0 when they cannot be listed), then

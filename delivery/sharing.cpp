@@ -86,6 +86,11 @@ QueueCondition readQueueCondition(bool forSharing)
     condition.attributes = settings.info()->Attributes;
     condition.status = settings.info()->Status;
     condition.jobs = settings.info()->cJobs;
+    const WCHAR *datatype = settings.info()->pDatatype;
+    condition.rawData = datatype == nullptr || datatype[0] == L'\0' ||
+                        CompareStringOrdinal(datatype, -1, L"RAW", -1, TRUE) == CSTR_EQUAL;
+    if (datatype == nullptr || FAILED(StringCchCopyW(condition.datatype, ARRAYSIZE(condition.datatype), datatype)))
+        condition.datatype[0] = L'\0';
     return condition;
 }
 

@@ -10,6 +10,11 @@ struct QueueCondition {
     DWORD attributes;  // PRINTER_ATTRIBUTE_*
     DWORD status;      // PRINTER_STATUS_*
     DWORD jobs;
+    // The data type the queue gives its documents by default: a copy's job
+    // reaches the printer as that type has it processed, unchanged only as
+    // plain RAW. A queue that names none gets the spooler's default, RAW.
+    bool rawData;
+    WCHAR datatype[64];  // as named, for the user; empty when it does not fit
     bool administrationDenied;  // opening it to share it was refused (ERROR_ACCESS_DENIED)
 };
 

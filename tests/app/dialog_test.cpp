@@ -269,6 +269,9 @@ TEST_F(AppTest, AnExceptionInsideARunEndsItWithABoxAndUnshares)
         provideFirmwareFiles();
         ASSERT_NE(createDialog(), nullptr);
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+        // Not held, and the copy's job is the one scripted here.
+        fakeWorld.pauseFails = true;
+        fakeWorld.copiesMakeJobs = false;
         fakeWorld.queues[0].jobIds = {5};
         fakeWorld.processScripts = {ProcessScript{}};
         bool failed = false;

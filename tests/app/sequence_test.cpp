@@ -132,6 +132,11 @@ TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
     EXPECT_EQ(statusAtBoxes, std::vector<std::wstring>{confirmation(L"VX350")});
     EXPECT_EQ(statusWhileCopying, copying);
     EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX350_A.05.01.fmw"});
+    // Held: paused before the copy, its whole job put first, then resumed.
+    EXPECT_LT(at(L"SetPrinter pause"), at(L"ShellExecuteEx"));
+    EXPECT_LT(at(L"ShellExecuteEx"), at(L"SetJob 100 0 priority 99"));
+    EXPECT_LT(at(L"SetJob 100 0 priority 99"), at(L"SetPrinter resume"));
+    EXPECT_FALSE(fakeWorld.queues[0].status & PRINTER_STATUS_PAUSED);
     EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
     EXPECT_EQ(fakeWorld.writes.size(), 2u) << "shared, then unshared";
     EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
@@ -393,7 +398,8 @@ TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
     const std::wstring queueLine = detailAtConfirmation.substr(second + 1, third - second - 1);
     EXPECT_EQ(queueLine.rfind(L"Print queue: Vellumax 350 QQQ", 0), 0u) << testing::PrintToString(queueLine);
     EXPECT_EQ(queueLine.substr(queueLine.size() - 3), L"...");
-    EXPECT_EQ(detailAtConfirmation.substr(third + 1), L"Sends VX350_A.05.01.fmw (8 bytes)");
+    EXPECT_EQ(detailAtConfirmation.substr(third + 1),
+              L"Held in the queue until all files of a stage are in it whole\nSends VX350_A.05.01.fmw (8 bytes)");
     HWND detail = control(IDC_DETAIL_TEXT);
     HDC dc = GetDC(detail);
     SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(detail, WM_GETFONT, 0, 0)));
@@ -473,7 +479,8 @@ TEST_F(PrinterChoice, OnlyALineThatCanBeUpgradedCanBeChosen)
         EXPECT_EQ(write.printerName, L"VX Q1");
     EXPECT_EQ(detailAtConfirmation, L"Printer: Tarnell Vellumax 350 on USB port usb001\nPrint queue: VX Q1, to be shared as "
                                     L"\\\\" + std::wstring(upgradeState.computerName) +
-                                        L"\\Q1 for the upgrade, unshared afterwards\nSends VX350_A.05.01.fmw (8 bytes)");
+                                        L"\\Q1 for the upgrade, unshared afterwards\nHeld in the queue until all files of a stage are "
+                                        L"in it whole\nSends VX350_A.05.01.fmw (8 bytes)");
 }
 
 // Cancel ends the tool as in the not-detected box: nothing shared or sent.
@@ -523,6 +530,10 @@ TEST_F(Sequence, DiskStagedUpgradeWaitsForTheRebootBetweenItsStages)
                                                         L"VX350_A.05.01.fmw"}));
     EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
     EXPECT_EQ(text(IDC_DETAIL_TEXT), L"");
+    // Each stage was held on its own and released whole.
+    EXPECT_EQ(eventsStartingWith(L"SetPrinter pause").size(), 2u);
+    EXPECT_EQ(eventsStartingWith(L"SetPrinter resume").size(), 2u);
+    EXPECT_EQ(eventsStartingWith(L"SetJob").size(), 3u);
     EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
     EXPECT_EQ(fakeWorld.livePowerRequests, 0);
     SendMessageW(dialog, WM_COMMAND, IDOK, 0);
@@ -606,6 +617,13 @@ TEST_F(Sequence, WhatWouldKeepTheFirmwareFromThePrinterIsToldBeforeTheConfirmati
         {"paused", [](FakeQueue &q) { q.status = PRINTER_STATUS_PAUSED; }, Refusal, paused},
         {"paused with a jam: the refusal alone",
          [](FakeQueue &q) { q.status = PRINTER_STATUS_PAUSED | PRINTER_STATUS_PAPER_JAM; }, Refusal, paused},
+        // Only plain RAW sends the file's bytes; a queue naming no data type
+        // gets the spooler's RAW.
+        {"a data type that changes the data", [](FakeQueue &q) { q.datatype = L"RAW [FF appended]"; }, Refusal,
+         L"The print queue Vellumax 350 gives its documents to the printer as \"RAW [FF appended]\" data, which "
+         L"would change the firmware on its way to the printer.\nChoose RAW as its default data type (the printer's "
+         L"properties, Advanced, Print Processor), then start the upgrade again." + cancelled},
+        {"RAW, named in other letters", [](FakeQueue &q) { q.datatype = L"raw"; }, Nothing, L""},
         {"sharing needed but not allowed", [](FakeQueue &) { fakeWorld.administrationDenied = true; }, Refusal,
          L"The print queue Vellumax 350 must be shared for the upgrade, and sharing it needs the right to manage "
          L"printers.\nStart the tool as an administrator, or share the queue first in the printer's properties "
@@ -727,7 +745,8 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
          [] { fakeWorld.queues[0].jobIds.push_back(10); }, false, Stopped, {},
          stoppedStart +
              L"\nThe print queue Vellumax 350 received 3 document(s) during the copy, and none of them could be told "
-             L"to be the firmware's, so none was deleted." +
+             L"to be the firmware's, so none was deleted. Look at them in the queue's window before you switch the "
+             L"printer off and on: delete the one you sent during the copy, which holds part of a firmware file." +
              stoppedEnd},
         // Its own job is whole: it stays, and the run ends as one that went
         // through, with nothing left to send.
@@ -745,14 +764,20 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
         SCOPED_TRACE(c.name);
         SetUp();
         connectPrinter();
+        // A queue Windows will not pause: each file goes to the printer as it
+        // arrives, and the copy's job is the one this case scripts.
+        fakeWorld.pauseFails = true;
+        fakeWorld.copiesMakeJobs = false;
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
         // A job of the user's own before the copy; the copy's job appears,
         // and a colleague's beside it.
         fakeWorld.queues[0].jobIds = {7};
         fakeWorld.queues[0].jobUsers[9] = L"colleague";
         // After a stop the queue keeps a job that does not print: the
-        // sharing must go back without waiting for it.
-        if (c.ending != GoesOn)
+        // sharing must go back without waiting for it, also where the run
+        // then ends as done.
+        const bool stopChosen = c.answer == IDYES || c.ending != GoesOn;
+        if (stopChosen)
             fakeWorld.queues[0].jobCounts = {0, 1};
         fakeWorld.processScripts = {ProcessScript{}};
         fakeWorld.processScripts[0].runsFor = 600000;
@@ -791,9 +816,11 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
             auto terminated = std::find(events.begin(), events.end(), L"TerminateProcess");
             EXPECT_NE(std::find(terminated, events.end(), L"Wait process ended"), events.end());
         }
-        if (c.ending != GoesOn) {
+        if (stopChosen) {
             EXPECT_EQ(std::count(fakeWorld.sleeps.begin(), fakeWorld.sleeps.end(), 1000u), 0)
                 << "waited for the queue's jobs after a stop";
+        }
+        if (c.ending != GoesOn) {
             EXPECT_FALSE(IsWindow(dialog));
         }
         if (c.ending == Stopped) {
@@ -848,6 +875,10 @@ TEST_F(Sequence, AStopAfterAFileWentThroughSendsNothingMore)
         SCOPED_TRACE(c.name);
         SetUp();
         connectPrinter(c.model);
+        // A queue Windows will not pause: each file goes to the printer as it
+        // arrives, and the copy's job is the one this case scripts.
+        fakeWorld.pauseFails = true;
+        fakeWorld.copiesMakeJobs = false;
         fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
         // The queue keeps a job after the stop: nothing may wait for it.
         fakeWorld.queues[0].jobCounts = {0, 1};
@@ -874,6 +905,167 @@ TEST_F(Sequence, AStopAfterAFileWentThroughSendsNothingMore)
         EXPECT_EQ(fakeWorld.terminatedProcesses, c.endsMeanwhile ? 0 : 1);
         EXPECT_FALSE(IsWindow(dialog));
         EXPECT_TRUE(upgradeState.heldFirmware.empty());
+        AppTest::TearDown();
+    }
+}
+
+// The printer gets a stage only once all of its files are in the paused
+// queue, whole; then they go first, in order. A stop or a failure before
+// that takes the stage back: its documents are deleted, the queue resumed
+// and unshared at once, and the printer has received nothing of it. Where a
+// document of the copies cannot be told, nothing but the known ones is
+// deleted, and the queue stays paused while the box asks the user to look.
+TEST_F(Sequence, AHeldStageReachesThePrinterWholeOrNotAtAll)
+{
+    const std::wstring plot = L"Tarnell Vellumax 350 plus";
+    const std::wstring withdrawn = L"The printer received nothing of this stage: it was held in the print queue "
+                                   L"Vellumax 350, and the tool deleted its firmware documents there.";
+    const std::wstring lookFirst =
+        L"\nThe queue stays paused until you press Ok. Before that, open its window and delete every document you "
+        L"sent during the upgrade that is still there: it may hold part of a firmware file.";
+    const std::wstring runAgain = L"\nRun the upgrade again; there is no need to switch the printer off and on.";
+    const std::wstring stopped = L"The firmware upgrade has been stopped.\n";
+    const std::wstring noneSent =
+        L"\nFiles not sent: VX355KPLOT_A.04.02.fmw, VX350KPLOT_A.04.02.fmw, VX350_A.05.01.fmw.";
+    const std::wstring cancelled = L"\nFirmware upgrade cancelled.";
+    enum Question { NoStall, Stop, StopOnceThrough, SessionEnds };
+    struct Case {
+        const char *name;
+        std::function<void()> world;  // the copies' jobs are 100, 101, 102; a colleague's 9 waits before
+        int stalls;                   // the copy that stalls and is asked about, or -1
+        Question question;
+        std::vector<DWORD> deleted;
+        std::vector<DWORD> putFirst;
+        std::wstring lastBox;  // empty: the run ends as done, or quietly
+        bool pausedDuringBox;
+    } cases[] = {
+        {"three files whole, a colleague's document arriving between them", [] {
+             fakeWorld.processScripts[1].onRun = [] {
+                 fakeWorld.queues[0].jobIds.push_back(50);
+                 fakeWorld.queues[0].jobUsers[50] = L"colleague";
+             };
+         }, -1, NoStall, {}, {100, 101, 102}, L"", false},
+        // A translated Windows names a copy's document otherwise: its size
+        // tells it.
+        {"another document name, told by the size", [] {
+             for (DWORD id : {100u, 101u, 102u})
+                 fakeWorld.queues[0].jobDocuments[id] = L"Document distant";
+         }, -1, NoStall, {}, {100, 101, 102}, L"", false},
+        {"another document name, and one of the same size beside it", [] {
+             fakeWorld.queues[0].jobDocuments[101] = L"Document distant";
+             fakeWorld.processScripts[1].onRun = [] {
+                 fakeWorld.queues[0].jobIds.push_back(51);
+                 fakeWorld.queues[0].jobSizes[51] = 8;
+                 fakeWorld.queues[0].jobDocuments[51] = L"Notes";
+             };
+         }, -1, NoStall, {100}, {},
+         L"The print queue Vellumax 350 received 2 document(s) during the copy of VX350KPLOT_A.04.02.fmw, and none "
+         L"of them could be told to be the firmware's, so its arrival cannot be checked.\n" + withdrawn + lookFirst +
+             runAgain + cancelled, true},
+        {"a copy fails", [] { fakeWorld.processScripts[1].exitCode = 1; }, -1, NoStall, {101, 100}, {},
+         L"Error 1 copying Firmware files to printer!\n" + withdrawn + runAgain + cancelled, false},
+        {"a document is not whole once the last copy has ended", [] {
+             fakeWorld.processScripts[2].onRun = [] { fakeWorld.queues[0].jobSizes[100] = 5; };
+         }, -1, NoStall, {100, 101, 102}, {},
+         L"The print queue Vellumax 350 did not take VX355KPLOT_A.04.02.fmw whole (its document holds 5 bytes).\n" +
+             withdrawn + runAgain + cancelled, false},
+        {"stop while the second copy stalls", [] {}, 1, Stop, {101, 100}, {},
+         stopped + withdrawn + runAgain + noneSent, false},
+        {"stop once the last copy has gone through, before the release", [] {}, 2, StopOnceThrough, {100, 101, 102},
+         {}, stopped + withdrawn + runAgain + noneSent, false},
+        {"the session ends during a copy", [] {}, 1, SessionEnds, {101, 100}, {}, L"", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        connectPrinter("Tarnell Vellumax 350 plus");
+        fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
+        fakeWorld.queues[0].jobIds = {9};
+        fakeWorld.queues[0].jobUsers[9] = L"colleague";
+        fakeWorld.processScripts = {ProcessScript{}, ProcessScript{}, ProcessScript{}};
+        if (c.stalls >= 0)
+            fakeWorld.processScripts[c.stalls].runsFor = 600000;
+        c.world();
+        bool pausedDuringLastBox = false;
+        answerStopQuestion([&] {
+            if (c.question == StopOnceThrough)
+                endRunningProcesses();
+            if (c.question == SessionEnds) {
+                SendMessageW(dialog, WM_QUERYENDSESSION, 0, 0);
+                SendMessageW(dialog, WM_ENDSESSION, TRUE, 0);
+            }
+            return IDYES;
+        });
+        auto asked = fakeWorld.onBox;
+        fakeWorld.onBox = [&](const ShownBox &box) {
+            pausedDuringLastBox = fakeWorld.queues[0].status & PRINTER_STATUS_PAUSED;
+            return c.stalls >= 0 ? asked(box) : IDOK;
+        };
+
+        runUpgradeSequence(dialog);
+        if (c.stalls >= 0) {
+            ASSERT_GE(fakeWorld.boxes.size(), 2u);
+            EXPECT_EQ(fakeWorld.boxes[1].text, L"The copy to the printer has not finished for a minute.\nStop the "
+                                               L"upgrade? The print queue holds this stage until all of its files "
+                                               L"are in it, so the printer has received nothing of it yet.");
+        }
+        EXPECT_EQ(fakeWorld.deletedJobs, c.deleted);
+        std::vector<std::wstring> first, movedFirst;
+        for (DWORD id : c.putFirst)
+            first.push_back(L"SetJob " + std::to_wstring(id) + L" 0 priority 99");
+        for (const std::wstring &line : eventsStartingWith(L"SetJob "))
+            if (line.find(L" priority ") != std::wstring::npos)
+                movedFirst.push_back(line);
+        EXPECT_EQ(movedFirst, first);
+        EXPECT_FALSE(fakeWorld.queues[0].status & PRINTER_STATUS_PAUSED) << "the queue left paused";
+        EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
+        if (c.lastBox.empty() && c.question != SessionEnds) {
+            EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
+            EXPECT_EQ(fakeWorld.boxes.size(), 1u);
+        } else {
+            EXPECT_EQ(std::count(fakeWorld.sleeps.begin(), fakeWorld.sleeps.end(), 1000u), 0)
+                << "waited for the queue after the stage was taken back";
+            EXPECT_FALSE(IsWindow(dialog));
+            ASSERT_FALSE(fakeWorld.boxes.empty());
+            if (!c.lastBox.empty()) {
+                EXPECT_EQ(fakeWorld.boxes.back().text, c.lastBox);
+                EXPECT_EQ(pausedDuringLastBox, c.pausedDuringBox);
+            }
+        }
+        AppTest::TearDown();
+    }
+}
+
+// Where Windows will not pause the queue, its stages go as files that print
+// as they arrive, and the details say so before the user is asked.
+TEST_F(Sequence, AQueueThatCannotBeHeldIsNamedBeforeTheConfirmation)
+{
+    struct Case {
+        const char *name;
+        std::function<void()> world;
+        std::wstring line;
+    } cases[] = {
+        {"the spooler refuses the pause", [] { fakeWorld.pauseFails = true; },
+         L"Not held in the queue (pausing it was refused): each file prints as it arrives"},
+        {"the jobs cannot be listed", [] { fakeWorld.enumJobsFails = true; },
+         L"Not held in the queue (its jobs cannot be listed): each file prints as it arrives"},
+        {"no right to manage an already shared queue", [] { fakeWorld.administrationDenied = true; },
+         L"Not held in the queue (no right to manage it): each file prints as it arrives"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        SetUp();
+        connectPrinter();
+        fakeWorld.queues = {queue(L"Vellumax 350", L"VX350", true)};
+        c.world();
+        std::wstring detailWhileCopying;
+        fakeWorld.processScripts = {ProcessScript{}};
+        fakeWorld.processScripts[0].onRun = [&] { detailWhileCopying = text(IDC_DETAIL_TEXT); };
+        runUpgradeSequence(dialog);
+        EXPECT_NE(detailWhileCopying.find(L"\n" + c.line + L"\n"), std::wstring::npos)
+            << testing::PrintToString(detailWhileCopying);
+        EXPECT_EQ(text(IDC_STATUS_TEXT), firmwareCopiedText);
+        EXPECT_TRUE(eventsStartingWith(L"SetJob").empty());
         AppTest::TearDown();
     }
 }

@@ -114,6 +114,7 @@ size_t packStrings(const FakeQueue &queue, PRINTER_INFO_2W *info, BYTE *strings)
     put(queue.portName, &target->pPortName);
     put(queue.driverName, &target->pDriverName);
     put(queue.serverName, &target->pServerName);
+    put(queue.datatype, &target->pDatatype);
     return used;
 }
 
@@ -193,6 +194,49 @@ BOOL WINAPI fakeShellExecuteExW(SHELLEXECUTEINFOW *info)
     return TRUE;
 }
 
+// "/C COPY /B <file> "\\<host>\<share>"": the file's job arrives in the
+// queue of that share name.
+void makeCopysJob(ProcessScript &script)
+{
+    const std::wstring &line = fakeWorld.started.back().parameters;
+    const std::wstring lead = L"/C COPY /B ";
+    const size_t fileEnd = line.find(L' ', lead.size());
+    const size_t shareStart = line.rfind(L'\\');
+    if (!fakeWorld.copiesMakeJobs || line.compare(0, lead.size(), lead) != 0 || fileEnd == std::wstring::npos ||
+        shareStart == std::wstring::npos || line.size() < shareStart + 2)
+        return;
+    const std::wstring file = line.substr(lead.size(), fileEnd - lead.size());
+    const std::wstring share = line.substr(shareStart + 1, line.size() - shareStart - 2);
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data))
+        return;
+    for (size_t i = 0; i < fakeWorld.queues.size(); ++i) {
+        FakeQueue &queue = fakeWorld.queues[i];
+        if (!queue.shareName || _wcsicmp(queue.shareName->c_str(), share.c_str()) != 0)
+            continue;
+        script.jobQueue = static_cast<int>(i);
+        script.job = fakeWorld.nextJobId++;
+        script.wholeSize = data.nFileSizeLow;
+        queue.jobIds.push_back(script.job);
+        queue.jobSizes[script.job] = script.wholeSize / 2;
+        queue.jobStatus[script.job] = JOB_STATUS_SPOOLING;
+        return;
+    }
+}
+
+// The copy has ended: its job is spooled, whole only when it went through.
+void endCopy(ProcessScript &script)
+{
+    script.ended = true;
+    if (script.jobQueue < 0 || static_cast<size_t>(script.jobQueue) >= fakeWorld.queues.size())
+        return;
+    FakeQueue &queue = fakeWorld.queues[script.jobQueue];
+    queue.jobStatus[script.job] = 0;
+    if (!script.terminated && script.exitCode == 0)
+        queue.jobSizes[script.job] = script.wholeSize;
+    script.jobQueue = -1;
+}
+
 ProcessScript *scriptOf(HANDLE process)
 {
     if (!internals().liveProcesses.count(process))
@@ -269,6 +313,7 @@ DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles,
     if (!script->ran) {
         script->ran = true;
         note(L"Wait process");
+        makeCopysJob(*script);
         if (script->onRun)
             script->onRun();
         if (messagesWaiting(wakeMask))
@@ -294,7 +339,7 @@ DWORD WINAPI fakeMsgWaitForMultipleObjectsEx(DWORD count, const HANDLE *handles,
     if (script->waitResult == WAIT_FAILED)
         SetLastError(script->waitError);
     else if (script->waitResult == WAIT_OBJECT_0)
-        script->ended = true;
+        endCopy(*script);
     return script->waitResult;
 }
 
@@ -348,13 +393,13 @@ BOOL WINAPI fakeTerminateProcess(HANDLE handle, UINT exitCode)
         return FALSE;
     }
     if (script->ended || script->endsBeforeTermination) {
-        script->ended = true;
+        endCopy(*script);
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
     script->terminated = true;
-    script->ended = true;
     script->exitCode = exitCode;
+    endCopy(*script);
     ++fakeWorld.terminatedProcesses;
     return TRUE;
 }
@@ -602,6 +647,19 @@ extern "C" BOOL WINAPI SetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DW
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    // Pausing and resuming: level 0 with a command. Windows refuses a handle
+    // without the right to manage the queue; Wine refuses the command itself.
+    if (level == 0 && buffer == nullptr &&
+        (command == PRINTER_CONTROL_PAUSE || command == PRINTER_CONTROL_RESUME)) {
+        const bool pause = command == PRINTER_CONTROL_PAUSE;
+        note(std::wstring(L"SetPrinter ") + (pause ? L"pause" : L"resume"));
+        if ((pause && fakeWorld.pauseFails) || (!pause && fakeWorld.resumeFails)) {
+            SetLastError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        queue->status = pause ? (queue->status | PRINTER_STATUS_PAUSED) : (queue->status & ~PRINTER_STATUS_PAUSED);
+        return TRUE;
+    }
     const auto *info = reinterpret_cast<const PRINTER_INFO_2W *>(buffer);
     PrinterWrite write{queue->printerName.value_or(L""), level, command, info ? info->Attributes : 0, {}, {}, {}, {}};
     if (info) {
@@ -620,6 +678,42 @@ extern "C" BOOL WINAPI SetPrinterW(HANDLE handle, DWORD level, LPBYTE buffer, DW
     return TRUE;
 }
 
+namespace {
+
+// Fills one job's record of either level: level 1 and level 2 share their
+// first fields' meaning, not their layout.
+template <typename Info>
+void describeJob(const FakeQueue &queue, DWORD id, const std::wstring &thisUser, Info &info)
+{
+    std::memset(&info, 0, sizeof(Info));
+    info.JobId = id;
+    auto text = [](const std::map<DWORD, std::wstring> &map, DWORD key, const std::wstring &otherwise) {
+        auto found = map.find(key);
+        return const_cast<LPWSTR>(found != map.end() ? found->second.c_str() : otherwise.c_str());
+    };
+    static const std::wstring copyDocument = L"Remote Downlevel Document", raw = L"RAW";
+    info.pUserName = text(queue.jobUsers, id, thisUser);
+    info.pDocument = text(queue.jobDocuments, id, copyDocument);
+    info.pDatatype = text(queue.jobDatatypes, id, raw);
+    auto status = queue.jobStatus.find(id);
+    info.Status = status != queue.jobStatus.end() ? status->second : 0;
+    auto priority = queue.jobPriorities.find(id);
+    info.Priority = priority != queue.jobPriorities.end() ? priority->second : MIN_PRIORITY;
+    auto submitted = queue.jobSubmitted.find(id);
+    if (submitted != queue.jobSubmitted.end())
+        info.Submitted = submitted->second;
+    else
+        GetSystemTime(&info.Submitted);
+}
+
+void sizeJob(const FakeQueue &queue, DWORD id, JOB_INFO_2W &info)
+{
+    auto size = queue.jobSizes.find(id);
+    info.Size = size != queue.jobSizes.end() ? size->second : 0;
+}
+
+}  // namespace
+
 extern "C" BOOL WINAPI EnumJobsW(HANDLE handle, DWORD firstJob, DWORD jobCount, DWORD level, LPBYTE buffer,
                                  DWORD bufferSize, LPDWORD needed, LPDWORD returned)
 {
@@ -627,14 +721,16 @@ extern "C" BOOL WINAPI EnumJobsW(HANDLE handle, DWORD firstJob, DWORD jobCount, 
     *returned = 0;
     if (fakeWorld.onEnumJobs)
         fakeWorld.onEnumJobs();
-    if (!queue || level != 1 || fakeWorld.enumJobsFails) {
+    const bool knownLevel = level == 1 || level == 2;
+    if (!queue || !knownLevel || fakeWorld.enumJobsFails) {
         note(L"EnumJobs failed");
-        SetLastError(queue && level == 1 ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
+        SetLastError(queue && knownLevel ? ERROR_ACCESS_DENIED : ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    const size_t record = level == 1 ? sizeof(JOB_INFO_1W) : sizeof(JOB_INFO_2W);
     size_t first = std::min<size_t>(firstJob, queue->jobIds.size());
     size_t count = std::min<size_t>(jobCount, queue->jobIds.size() - first);
-    *needed = static_cast<DWORD>(count * sizeof(JOB_INFO_1W));
+    *needed = static_cast<DWORD>(count * record);
     if (count == 0) {
         note(L"EnumJobs none");
         return TRUE;
@@ -651,36 +747,28 @@ extern "C" BOOL WINAPI EnumJobsW(HANDLE handle, DWORD firstJob, DWORD jobCount, 
     WCHAR user[UNLEN + 1] = L"";
     DWORD capacity = ARRAYSIZE(user);
     thisUser = GetUserNameW(user, &capacity) ? user : L"";
-    auto *infos = reinterpret_cast<JOB_INFO_1W *>(buffer);
     for (size_t i = 0; i < count; ++i) {
         const DWORD id = queue->jobIds[first + i];
-        std::memset(&infos[i], 0, sizeof(JOB_INFO_1W));
-        infos[i].JobId = id;
-        auto sender = queue->jobUsers.find(id);
-        infos[i].pUserName = const_cast<LPWSTR>(sender != queue->jobUsers.end() ? sender->second.c_str()
-                                                                                 : thisUser.c_str());
-        auto document = queue->jobDocuments.find(id);
-        infos[i].pDocument = const_cast<LPWSTR>(document != queue->jobDocuments.end() ? document->second.c_str()
-                                                                                       : L"Remote Downlevel Document");
-        auto datatype = queue->jobDatatypes.find(id);
-        infos[i].pDatatype = const_cast<LPWSTR>(datatype != queue->jobDatatypes.end() ? datatype->second.c_str()
-                                                                                       : L"RAW");
-        auto submitted = queue->jobSubmitted.find(id);
-        if (submitted != queue->jobSubmitted.end())
-            infos[i].Submitted = submitted->second;
-        else
-            GetSystemTime(&infos[i].Submitted);
+        if (level == 1) {
+            describeJob(*queue, id, thisUser, reinterpret_cast<JOB_INFO_1W *>(buffer)[i]);
+        } else {
+            auto &info = reinterpret_cast<JOB_INFO_2W *>(buffer)[i];
+            describeJob(*queue, id, thisUser, info);
+            sizeJob(*queue, id, info);
+        }
     }
     *returned = static_cast<DWORD>(count);
     note(L"EnumJobs " + std::to_wstring(count));
     return TRUE;
 }
 
-extern "C" BOOL WINAPI SetJobW(HANDLE handle, DWORD job, DWORD level, LPBYTE, DWORD command)
+extern "C" BOOL WINAPI SetJobW(HANDLE handle, DWORD job, DWORD level, LPBYTE info, DWORD command)
 {
     FakeQueue *queue = queueOf(handle);
-    note(L"SetJob " + std::to_wstring(job) + L" " + std::to_wstring(command));
-    if (!queue || level != 0) {
+    const auto *settings = reinterpret_cast<const JOB_INFO_1W *>(info);
+    note(L"SetJob " + std::to_wstring(job) + L" " + std::to_wstring(command) +
+         (level == 1 && settings ? L" priority " + std::to_wstring(settings->Priority) : L""));
+    if (!queue || !(level == 0 || (level == 1 && settings))) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -693,6 +781,8 @@ extern "C" BOOL WINAPI SetJobW(HANDLE handle, DWORD job, DWORD level, LPBYTE, DW
         SetLastError(ERROR_ACCESS_DENIED);
         return FALSE;
     }
+    if (level == 1)
+        queue->jobPriorities[job] = settings->Priority;
     if (command == JOB_CONTROL_DELETE) {
         queue->jobIds.erase(found);
         fakeWorld.deletedJobs.push_back(job);
@@ -718,7 +808,8 @@ extern "C" BOOL WINAPI ClosePrinter(HANDLE handle)
 void endRunningProcesses()
 {
     for (ProcessScript &script : internals().runningScripts) {
-        script.ended = true;
+        if (!script.ended)
+            endCopy(script);
         script.runsFor = 0;
     }
 }

@@ -11,7 +11,8 @@
 // the doubles did not hand out are passed on to the real Windows functions,
 // so GoogleTest and the runtime keep working.
 //
-// Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW,
+// Taken over: EnumPrintersW, OpenPrinterW, GetPrinterW, SetPrinterW (settings
+// at level 2, pausing and resuming at level 0),
 // ClosePrinter, EnumJobsW, SetJobW, GlobalAlloc, GlobalFree, ShellExecuteExW,
 // MsgWaitForMultipleObjectsEx, GetTickCount64, GetExitCodeProcess,
 // TerminateProcess, CloseHandle, MessageBoxW, Sleep, the power and
@@ -39,6 +40,7 @@ struct FakeQueue {
     std::optional<std::wstring> portName;
     std::optional<std::wstring> shareName;
     std::optional<std::wstring> serverName;  // a printer connection's server
+    std::optional<std::wstring> datatype;    // the default data type; none named when empty
     DWORD attributes = PRINTER_ATTRIBUTE_LOCAL;
     DWORD status = 0;  // PRINTER_STATUS_* bits, as every read reports them
     // Job counts reported by successive reads of the settings; the last one
@@ -55,6 +57,12 @@ struct FakeQueue {
     // what a copy to the queue's share makes.
     std::map<DWORD, std::wstring> jobDocuments;
     std::map<DWORD, std::wstring> jobDatatypes;
+    // A job's size in bytes, status bits and priority where a test says so;
+    // otherwise 0 bytes, spooled, the lowest priority. SetJobW at level 1
+    // sets the priority.
+    std::map<DWORD, DWORD> jobSizes;
+    std::map<DWORD, DWORD> jobStatus;
+    std::map<DWORD, DWORD> jobPriorities;
     // Jobs that arrive just after the first size probe of EnumJobsW.
     std::vector<DWORD> jobsArrivingAfterProbe;
 };
@@ -94,6 +102,11 @@ struct ProcessScript {
     // terminates it: the termination finds it ended.
     bool endsBeforeTermination = false;
     bool ran = false;             // kept by the doubles
+    // Kept by the doubles when fakeWorld.copiesMakeJobs: the job this copy
+    // made, in queue jobQueue, and the size it has once the copy is whole.
+    int jobQueue = -1;
+    DWORD job = 0;
+    DWORD wholeSize = 0;
     bool terminated = false;      // kept by the doubles
     // Kept by the doubles: a wait has seen it end, it was terminated, or
     // endRunningProcesses(). Until then GetExitCodeProcess says STILL_ACTIVE.
@@ -141,11 +154,22 @@ struct FakeWorld {
     int failingRead = 0;            // the n-th read into a buffer fails (1-based); 0: none
     int readsIntoBuffer = 0;
     bool setFails = false;
+    // SetPrinterW(PRINTER_CONTROL_PAUSE or _RESUME) fails with ERROR_ACCESS_DENIED;
+    // otherwise it sets or clears PRINTER_STATUS_PAUSED of the queue.
+    bool pauseFails = false;
+    bool resumeFails = false;
     std::vector<PrinterWrite> writes;
     bool enumJobsFails = false;  // EnumJobsW fails with ERROR_ACCESS_DENIED
     bool setJobFails = false;    // SetJobW fails with ERROR_ACCESS_DENIED
     std::function<void()> onEnumJobs;  // runs at each EnumJobsW call
     std::vector<DWORD> deletedJobs;
+    // A copy to a queue's share makes a job there, as on Windows: once the
+    // copy "runs", a job of this user named "Remote Downlevel Document",
+    // spooling, with half the file; once it ends by itself with exit code 0
+    // the whole file, spooled; ended otherwise, it keeps the half. Ids count
+    // up from nextJobId.
+    bool copiesMakeJobs = true;
+    DWORD nextJobId = 100;
 
     // GlobalAlloc.
     bool globalAllocFails = false;

@@ -44,9 +44,10 @@ found() { echo "Found the printer on USB port $2 and its print queue $1.\\nCheck
 
 # The details shown before the confirmation, as the driver's scripts write
 # them: details <model> <port> <queue> <share> <file> <bytes>, for a printer
-# that takes one file.
+# that takes one file. Wine's spooler cannot list a queue's jobs, so its
+# stages are never held.
 details() {
-    echo "Printer: $1 on USB port $2\\nPrint queue: $3, shared as \\\\\\\\$E2E_COMPUTER\\\\$4\\nSends $5 ($6 bytes)"
+    echo "Printer: $1 on USB port $2\\nPrint queue: $3, shared as \\\\\\\\$E2E_COMPUTER\\\\$4\\nNot held in the queue (its jobs cannot be listed): each file prints as it arrives\\nSends $5 ($6 bytes)"
 }
 
 # Devices as the stand-in library's device file describes them.
