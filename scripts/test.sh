@@ -11,7 +11,7 @@ root=$PWD
 build=${BUILD_DIR:-build}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 
-bash scripts/setup.sh
+bash scripts/setup.sh --wine32
 
 # TARGETS limits the build to some 64-bit targets while working on one part
 # (TARGETS="a b"); the 32-bit build and its checks are then left out.
