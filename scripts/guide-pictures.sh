@@ -3,8 +3,9 @@
 # tool as it is: builds the 64-bit tool, plays the end-to-end scenarios
 # under Wine (about 6 minutes) and, when every scenario passed, puts the
 # pictures they took in release/guide-pictures/ for you to look at and
-# commit. Run it after a change to what a pictured screen shows; the test
-# run fails until then (test guide_pictures_show_the_tool).
+# commit, with versions.txt: the packages that drew them, as installed here.
+# Run it after a change to what a pictured screen shows; the test run fails
+# until then (test guide_pictures_show_the_tool).
 # BUILD_DIR chooses the build folder (default: build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,4 +18,11 @@ cmake -S . -B "$build/x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.c
 cmake --build "$build/x86_64" -j "$(nproc)" --target VxUpgrade vxprobe e2e_spool e2e_driver
 (cd "$build/x86_64" && ctest --output-on-failure --timeout 900 -L e2e -E guide_pictures)
 bash tests/e2e/scenario.sh pictures "$build/artifacts/e2e" "$root/release/guide-pictures" update
+# Wine, its fonts and what renders them: a point release of any of them moves
+# pixels, so the test run compares the pictures only where these versions
+# are installed.
+for p in wine wine64 libwine:amd64 fonts-wine libfreetype6:amd64 libfontconfig1:amd64 fontconfig-config fonts-dejavu-core; do
+    v=$(dpkg-query -W -f='${Status} ${Version}' "$p" 2>/dev/null) || true
+    case $v in "install ok installed "*) echo "$p ${v#install ok installed }" ;; *) echo "$p not installed" ;; esac
+done >"$root/release/guide-pictures/versions.txt"
 git status --short release/guide-pictures

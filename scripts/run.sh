@@ -33,7 +33,7 @@ esac
 step() { printf '\n== %s\n' "$*"; }
 
 step "Building the tool (64-bit, the build that runs here under Wine) into $build/x86_64"
-bash scripts/setup.sh
+bash scripts/setup.sh --run
 cmake -S . -B "$build/x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/x86_64" -j "$(nproc)" --target VxUpgrade vxprobe e2e_spool e2e_driver >/dev/null
 echo "built $build/x86_64/bin/VxUpgrade.exe"

@@ -2,11 +2,15 @@
 # Installs what building and testing the tool needs on a Debian 12 machine.
 # Safe to run again: it only asks apt for packages that are missing.
 #
-# Everything but the 32-bit Wine loader is needed by the 64-bit build, the
-# tests and the release: set-up fails when one of those cannot be had. The
-# 32-bit loader only runs the 32-bit build's Windows tests, and only where
-# the kernel can execute 32-bit code, so it is asked for only there, and a
-# refusal is said and let pass; set-up leaves apt's reason in the build
+#   setup.sh            what both builds, the tests and the release need
+#   setup.sh --run      only what scripts/run.sh uses: the 64-bit build and
+#                       the Wine that runs it
+#   setup.sh --wine32   everything, and the 32-bit Wine loader (scripts/test.sh)
+#
+# Set-up fails when a package of its list cannot be had. The 32-bit loader
+# only runs the 32-bit build's Windows tests, and only where the kernel can
+# execute 32-bit code, so only the test run asks for it, and only there; a
+# refusal is said and let pass, and set-up leaves apt's reason in the build
 # folder (BUILD_DIR, default build) for test.sh to name.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,19 +19,32 @@ build=${BUILD_DIR:-build}
 case "$build" in /*) ;; *) build="$root/$build" ;; esac
 . scripts/kernel-32bit.sh
 
+mode=${1:-}
+case "$mode" in
+"" | --run | --wine32) ;;
+*)
+  echo "usage: setup.sh [--run | --wine32]" >&2
+  exit 2
+  ;;
+esac
+
+# What builds the 64-bit tool and runs it under Wine.
 packages=(
   g++-mingw-w64-x86-64-posix
-  g++-mingw-w64-i686-posix
   cmake
+  googletest
   wine
   wine64
-  xvfb
-  xauth
-  xdotool
-  googletest
-  imagemagick
-  x11-apps
   fonts-wine
+  xvfb
+  xdotool
+  imagemagick
+)
+# What the 32-bit build, the tests and the release need besides.
+[ "$mode" = --run ] || packages+=(
+  g++-mingw-w64-i686-posix
+  xauth
+  x11-apps
   zip
   unzip
   osslsigncode
@@ -46,11 +63,12 @@ for p in "${packages[@]}"; do
 done
 # Asked of the kernel, not of apt: on a kernel without 32-bit support the
 # loader would be useless even where apt could install it. A refusal by apt
-# is remembered for an hour: the scripts run set-up before every build and
-# package (the test run packages twice), and while a mirror finishes its
-# sync each new attempt would cost half a minute to no avail.
+# is remembered for an hour: while a mirror finishes its sync, each test run
+# would otherwise spend half a minute on it to no avail.
 want32=0 skip32=
-if installed "$wine32"; then
+if [ "$mode" != --wine32 ]; then
+  :
+elif installed "$wine32"; then
   rm -f "$wine32_note"
 elif ! kernel_runs_32bit "$build/setup" "${SETUP_32BIT_CHECK:-}"; then
   rm -f "$wine32_note"
@@ -87,13 +105,43 @@ apt_reason() {
   printf '%s\n' "${errors:-no message}" | paste -sd'|' - | sed 's/|/; /g'
 }
 
+# Runs apt-get, its output in $log. On a freshly booted machine the system's
+# own package updates hold apt's lock for a minute or two; a call that finds
+# it held is tried again every 5 seconds, for at most 5 minutes over the
+# whole set-up, which says once that it waits. apt's DPkg::Lock::Timeout
+# would not do: apt-get update (apt 2.6) does not wait for the lists' lock
+# at all, and apt waits without a word. When the lock was still held,
+# lock_held names it and lock_holder the program apt says holds it.
+lock_wait=300 lock_waited=0 lock_held= lock_holder=
+apt_get() {
+  lock_held=
+  until LC_ALL=C.UTF-8 apt-get "$@" >"$log" 2>&1; do
+    lock_held=$(sed -n 's/^E: Could not get lock \([^ ]*[^. ]\).*$/\1/p' "$log" | head -n 1)
+    lock_holder=$(sed -n 's/^E: Could not get lock .*It is held by \(.*\)$/\1/p' "$log" | head -n 1)
+    [ -n "$lock_held" ] && [ $lock_waited -lt $lock_wait ] || return 1
+    [ $lock_waited -gt 0 ] ||
+      echo "setup: waiting up to $((lock_wait / 60)) minutes for apt's lock $lock_held${lock_holder:+, held by $lock_holder}" >&2
+    sleep 5
+    lock_waited=$((lock_waited + 5))
+  done
+  lock_held=
+}
+lock_reason() {
+  echo "apt's lock $lock_held was still held after $((lock_wait / 60)) minutes${lock_holder:+, by $lock_holder}"
+}
+
 # A list out of step with its index (a mirror in mid-sync) fails the whole
 # update though every other list was read; apt then works from those, and
 # whatever cannot be installed without the missing list is named below.
+# Fails only while apt's lock is held.
+lists_updated=0
 update_lists() {
-  apt-get update -qq >"$log" 2>&1 && return 0
+  lists_updated=1
+  apt_get update -qq && return 0
+  [ -z "$lock_held" ] || return 1
   sleep 10
-  apt-get update -qq >"$log" 2>&1 && return 0
+  apt_get update -qq && return 0
+  [ -z "$lock_held" ] || return 1
   local lists
   lists=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\)  *\(.*\)$/\1 (\2)/p' "$log" |
     sed 's/ \[IP: [^]]*\])$/)/' | paste -sd',' - | sed 's/,/, /g')
@@ -108,34 +156,62 @@ refused_packages() {
   local reason=$1 p out=
   shift
   for p; do
-    apt-get install -s -qq --no-install-recommends "$p" >"$log" 2>&1 || out+="${out:+, }$p ($(apt_reason))"
+    apt_get install -s -qq --no-install-recommends "$p" || out+="${out:+, }$p ($(apt_reason))"
   done
   echo "${out:-$* ($reason)}"
 }
 
+# The i386 architecture is there only for this install, and goes again when
+# the install fails (dpkg keeps it while any i386 package is installed): a
+# package source that serves no i386 lists would otherwise fail every later
+# apt-get update on this machine. A lock still held is no refusal, so it is
+# not remembered.
+install_wine32() {
+  local added=0 out reason
+  echo "setup: installing $wine32 (runs the 32-bit build's Windows tests)"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    if ! out=$(dpkg --add-architecture i386 2>&1); then
+      reason="dpkg --add-architecture i386 failed: $(printf '%s\n' "$out" | head -n 1)"
+      remember_refusal "$reason"
+      without_wine32 "$reason"
+      return
+    fi
+    added=1
+  fi
+  if { [ $added -eq 0 ] && [ $lists_updated -eq 1 ] || update_lists; } &&
+    apt_get install -y -qq --no-install-recommends "$wine32"; then
+    rm -f "$wine32_note"
+    return
+  fi
+  if [ -n "$lock_held" ]; then
+    reason=$(lock_reason)
+  else
+    reason=$(apt_reason)
+    remember_refusal "$reason"
+  fi
+  without_wine32 "$reason"
+  [ $added -eq 1 ] || return 0
+  out=$(dpkg --remove-architecture i386 2>&1) ||
+    echo "setup: the i386 architecture stays added ($(printf '%s\n' "$out" | head -n 1)); apt-get update asks for its lists from now on" >&2
+}
+remember_refusal() {
+  mkdir -p "$(dirname "$wine32_note")"
+  printf '%s\n' "$1" >"$wine32_note"
+}
+
 export DEBIAN_FRONTEND=noninteractive
 [ -z "$skip32" ] || [ ${#missing[@]} -eq 0 ] || echo "setup: leaving out $wine32: $skip32" >&2
-if [ $want32 -eq 1 ]; then
-  dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
-fi
-update_lists
-
 if [ ${#missing[@]} -gt 0 ]; then
+  update_lists || { echo "setup: cannot install ${missing[*]} ($(lock_reason))" >&2; exit 1; }
   echo "setup: installing ${missing[*]}"
-  if ! apt-get install -y -qq --no-install-recommends "${missing[@]}" >"$log" 2>&1; then
-    echo "setup: cannot install $(refused_packages "$(apt_reason)" "${missing[@]}")" >&2
+  if ! apt_get install -y -qq --no-install-recommends "${missing[@]}"; then
+    if [ -n "$lock_held" ]; then
+      echo "setup: cannot install ${missing[*]} ($(lock_reason))" >&2
+    else
+      echo "setup: cannot install $(refused_packages "$(apt_reason)" "${missing[@]}")" >&2
+    fi
     exit 1
   fi
 fi
-if [ $want32 -eq 1 ]; then
-  echo "setup: installing $wine32 (runs the 32-bit build's Windows tests)"
-  if apt-get install -y -qq --no-install-recommends "$wine32" >"$log" 2>&1; then
-    rm -f "$wine32_note"
-  else
-    reason=$(apt_reason)
-    mkdir -p "$(dirname "$wine32_note")"
-    printf '%s\n' "$reason" >"$wine32_note"
-    without_wine32 "$reason"
-  fi
-fi
+[ $want32 -eq 0 ] || install_wine32
 exit 0
