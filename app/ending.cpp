@@ -63,13 +63,13 @@ bool appendFilesSent(WCHAR (&text)[confirmationCapacity], bool cutShort)
 
 // A held stage taken back: none of its files reached the printer, the one
 // cut short included.
-bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport &partial,
+bool composeStopped(WCHAR (&text)[confirmationCapacity], const JobRemoval &partial,
                     const Withdrawal &withdrawal)
 {
     if (withdrawal.withdrawn)
         return copyText(text, stoppedBetweenStart) && appendWithdrawal(text, withdrawal) &&
                appendFilesSent(text, false);
-    if (partial.what == NoPartialJob)
+    if (partial.result == JobRemoval::NotNeeded)
         return copyText(text, stoppedBetweenStart) && appendFilesSent(text, false) &&
                appendText(text, stoppedBetweenEnd);
     return copyText(text, stoppedStart) && appendPartialJob(text, partial) && appendText(text, stoppedEnd) &&
@@ -78,7 +78,7 @@ bool composeStopped(WCHAR (&text)[confirmationCapacity], const PartialJobReport 
 
 // The run's last box: what the way out means for the user, and what could
 // not be given back.
-void tellHowItEnded(RunEnd how, const PartialJobReport &partial, const Withdrawal &withdrawal, bool stillShared)
+void tellHowItEnded(RunEnd how, const JobRemoval &partial, const Withdrawal &withdrawal, bool stillShared)
 {
     WCHAR text[confirmationCapacity] = L"";
     switch (how) {
@@ -126,7 +126,7 @@ void endRun(HWND dialog, RunEnd how)
     KillTimer(dialog, IDT_REBOOT_WAIT);
     stopCopyInFlight();
     releaseFirmwareFiles();
-    const PartialJobReport partial = removeCutShortJob();
+    const JobRemoval partial = removeUnfinishedCopysJob();
     // A stage the queue still holds is taken back; where something of it
     // may be left, the queue stays paused while the last box is open.
     const Withdrawal withdrawal = withdrawHeldStage(!quiet && partialJobUntold(partial));
@@ -173,7 +173,7 @@ void endRunAtOnce(HWND dialog) noexcept
     // What could not be given back: a job that may hold part of a file (the
     // removal is what failed, or never came) and sharing still in place.
     WCHAR text[confirmationCapacity];
-    const PartialJobReport left = {upgradeState.copyCutShort ? PartialJobLeft : NoPartialJob, 0, 0};
+    const JobRemoval left = {upgradeState.copyUnfinished ? JobRemoval::NotDeleted : JobRemoval::NotNeeded, 0, 0};
     if (!endedMeanwhile && copyText(text, failureText) && appendPartialJob(text, left) &&
         (!withdrawal.withdrawn || appendWithdrawal(text, withdrawal)) &&
         (!stillShared || appendStillShared(text, true)))

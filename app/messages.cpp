@@ -29,21 +29,23 @@ void tellCancelledNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end
     tellCancelled(composed ? text : nullptr);
 }
 
-bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const PartialJobReport &report)
+bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const JobRemoval &report)
 {
     const WCHAR *queue = upgradeState.selectedQueue.printerName;
     WCHAR number[64];
-    switch (report.what) {
-    case NoPartialJob:
+    switch (report.result) {
+    case JobRemoval::NotNeeded:
         return true;
-    case PartialJobGone:
+    case JobRemoval::NoneAdded:
+    case JobRemoval::Gone:
         return appendText(text, L" No part of the file is left in the print queue.");
-    case PartialJobRemoved:
+    case JobRemoval::Removed:
         return SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" Its unfinished document (job %lu) was deleted",
                                           static_cast<unsigned long>(report.job))) &&
                appendText(text, number) && appendText(text, L" from the print queue ") && appendText(text, queue) &&
                appendText(text, L"; no other document was touched.");
-    case PartialJobUnclear:
+    case JobRemoval::NoneOwn:
+    case JobRemoval::Several:
         // None of them is asked to be deleted: the one to delete cannot be
         // named, and the others may be anybody's.
         return SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" received %lu document(s) during the copy",
@@ -52,7 +54,8 @@ bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const PartialJobRepor
                appendText(text, L", and none of them could be told to be the firmware's, so none was deleted. Look "
                                 L"at them in the queue's window before you switch the printer off and on: delete "
                                 L"the one you sent during the copy, which holds part of a firmware file.");
-    case PartialJobLeft:
+    case JobRemoval::Unlisted:
+    case JobRemoval::NotDeleted:
         break;
     }
     return appendText(text, L"\nThe print queue ") && appendText(text, queue) &&
@@ -60,9 +63,17 @@ bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const PartialJobRepor
                             L"switch the printer off and on.");
 }
 
-bool partialJobUntold(const PartialJobReport &report)
+bool partialJobUntold(const JobRemoval &removal)
 {
-    return report.what == PartialJobUnclear || report.what == PartialJobLeft;
+    switch (removal.result) {
+    case JobRemoval::NoneOwn:
+    case JobRemoval::Several:
+    case JobRemoval::Unlisted:
+    case JobRemoval::NotDeleted:
+        return true;
+    default:
+        return false;
+    }
 }
 
 bool appendWithdrawal(WCHAR (&text)[confirmationCapacity], const Withdrawal &withdrawal)

@@ -21,13 +21,14 @@ void tellCancelled(const WCHAR *text);
 void tellCancelledNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end);
 
 // Appends what became of the partial job, for the stopped and the error
-// boxes; nothing for NoPartialJob. False when it does not fit.
-bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const PartialJobReport &report);
+// boxes; nothing when no copy was left unfinished. False when it does not
+// fit.
+bool appendPartialJob(WCHAR (&text)[confirmationCapacity], const JobRemoval &removal);
 
 // True when a partial job may still be in the queue and could not be named:
 // a held queue then stays paused while the user is told, so that it can be
 // looked at before anything of it prints.
-bool partialJobUntold(const PartialJobReport &report);
+bool partialJobUntold(const JobRemoval &removal);
 
 // Appends what taking back a held stage means: the printer received nothing
 // of it; whether the queue stays paused until the box is answered, and

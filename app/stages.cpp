@@ -26,7 +26,7 @@ const WCHAR diskFileText[] =
 // means for the printer, and lets the queue go once the box is read: where
 // something the copies left may still be in it (`untold`), the user looks at
 // it first.
-void tellStageEnded(WCHAR (&text)[confirmationCapacity], const PartialJobReport &partial, bool untold)
+void tellStageEnded(WCHAR (&text)[confirmationCapacity], const JobRemoval &partial, bool untold)
 {
     const Withdrawal withdrawal = withdrawHeldStage(untold || partialJobUntold(partial));
     const bool composed = withdrawal.withdrawn ? appendWithdrawal(text, withdrawal) : appendPartialJob(text, partial);
@@ -39,10 +39,13 @@ void tellStageEnded(WCHAR (&text)[confirmationCapacity], const PartialJobReport 
 // queue to empty, so that the printer never gets it.
 void tellCopyFailed(const CopyResult &copy)
 {
-    const PartialJobReport partial = removeCutShortJob();
+    const JobRemoval partial = removeUnfinishedCopysJob();
+    // The number is Windows' error where a step of the tool failed, and
+    // COPY's exit code where the copy itself did.
+    const DWORD number = copy.error != 0 ? copy.error : copy.exitCode;
     WCHAR text[confirmationCapacity];
     if (FAILED(StringCchPrintfW(text, ARRAYSIZE(text), L"Error %d copying Firmware files to printer!",
-                                static_cast<int>(copy.error))))
+                                static_cast<int>(number))))
         text[0] = L'\0';
     tellStageEnded(text, partial, false);
 }
@@ -53,7 +56,7 @@ StageOutcome tellHeldStageFailed(bool composed, WCHAR (&text)[confirmationCapaci
 {
     if (!composed)
         text[0] = L'\0';
-    tellStageEnded(text, {NoPartialJob, 0, 0}, untold);
+    tellStageEnded(text, {JobRemoval::NotNeeded, 0, 0}, untold);
     return StageFailed;
 }
 
@@ -142,9 +145,6 @@ StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)
         upgradeState.filesSent.push_back(file);
         return StageSent;
     }
-    // A copy that did not go through may have left part of its file in the
-    // queue, unless its interpreter never started.
-    upgradeState.copyCutShort = copy.started ? 1 : 0;
     // The session ends: Windows ends the process once its handler returns,
     // and that end takes the partial job out; nothing is shown.
     if (copy.end == CopyResult::CutShort || upgradeState.phase == PhaseClosing)

@@ -128,10 +128,10 @@ struct UpgradeState {
     // When the last copy began (UTC), just before its interpreter started:
     // its own job was submitted since.
     FILETIME copyStart = {};
-    // Nonzero once a copy has been ended before it finished, or has failed
-    // after it started: its job in the queue may hold part of a file and
-    // must not reach the printer.
-    int copyCutShort = 0;
+    // Nonzero once a copy started and did not go through (the tool ended it,
+    // or it failed): its job in the queue may hold part of a file and must
+    // not reach the printer. Set and cleared by the copy (delivery/copy.h).
+    int copyUnfinished = 0;
     // The run's firmware files, held open from the checks until each one's
     // copy has ended (delivery/firmware_files.h).
     std::vector<HeldFile> heldFirmware;

@@ -3,7 +3,6 @@
 #include "base/system_libraries.h"
 #include "base/text.h"
 #include "base/wait.h"
-#include "delivery/print_jobs.h"
 
 #include <shellapi.h>
 
@@ -107,15 +106,15 @@ CopyResult judgeEnd(HANDLE process)
     DWORD exitCode = 0;
     if (!GetExitCodeProcess(process, &exitCode)) {
         const DWORD error = GetLastError();
-        return {CopyResult::Failed, error, true};
+        return {CopyResult::Failed, error, 0, true};
     }
     // One that would not end after the termination may still be copying:
     // its job is no more whole than one that was ended.
     if (exitCode == STILL_ACTIVE || (exitCode == ERROR_CANCELLED && upgradeState.copyTerminated))
-        return {CopyResult::CutShort, ERROR_CANCELLED, true};
+        return {CopyResult::CutShort, 0, 0, true};
     if (exitCode == 0)
-        return {CopyResult::Sent, 0, true};
-    return {CopyResult::Failed, exitCode, true};
+        return {CopyResult::Sent, 0, 0, true};
+    return {CopyResult::Failed, 0, exitCode, true};
 }
 
 }  // namespace
@@ -143,7 +142,7 @@ CopyResult runCopy(const WCHAR *commandLine)
     HANDLE started = nullptr;
     DWORD error = 0;
     if (!startInterpreter(commandLine, started, error))
-        return {CopyResult::Failed, error, false};
+        return {CopyResult::Failed, error, 0, false};
     std::unique_ptr<void, HandleCloser> process(started);
     // Declared after the handle, so it goes first.
     CopyInFlight inFlight(process.get());
@@ -158,9 +157,12 @@ CopyResult runCopy(const WCHAR *commandLine)
     if (waited != WaitSignalled)
         endInterpreter(process.get());
     upgradeState.copyProcess = nullptr;
-    const CopyResult result = judgeEnd(process.get());
+    CopyResult result = judgeEnd(process.get());
     if (waited == WaitFailed && result.end != CopyResult::Sent)
-        return {CopyResult::Failed, error, true};
+        result = {CopyResult::Failed, error, 0, true};
+    // It may have left part of its file in the queue.
+    if (result.end != CopyResult::Sent)
+        upgradeState.copyUnfinished = 1;
     return result;
 }
 
@@ -175,5 +177,20 @@ void stopCopyInFlight()
     // that failed by itself may have left part of the file like one that
     // was cut short.
     if (judgeEnd(process).end != CopyResult::Sent)
-        upgradeState.copyCutShort = 1;
+        upgradeState.copyUnfinished = 1;
+}
+
+JobRemoval removeUnfinishedCopysJob()
+{
+    if (!upgradeState.copyUnfinished)
+        return {JobRemoval::NotNeeded, 0, 0};
+    // Without the jobs from before the copy, the copy's own cannot be told
+    // from the documents that were there, which are not the tool's to delete.
+    JobRemoval removal = {JobRemoval::Unlisted, 0, 0};
+    if (upgradeState.jobsNoted)
+        removal = removeOwnJobAddedSince(upgradeState.jobsBeforeCopy, upgradeState.copyStart);
+    // Only once the removal is over: a failure inside it leaves the mark for
+    // the last way out to report.
+    upgradeState.copyUnfinished = 0;
+    return removal;
 }

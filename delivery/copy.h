@@ -4,6 +4,7 @@
 #pragma once
 
 #include "base/state.h"
+#include "delivery/print_jobs.h"
 
 #include <windows.h>
 
@@ -14,8 +15,9 @@ struct CopyResult {
         Failed,    // the interpreter could not be started or waited for, or COPY failed
         CutShort,  // the tool ended the interpreter before the copy had finished
     } end;
-    DWORD error;   // when Failed: the interpreter's exit code, or the error of the step that failed
-    bool started;  // the interpreter ran, so the copy may have left a job in the queue
+    DWORD error;     // when Failed because a step of the tool's failed: Windows' error of that step; else 0
+    DWORD exitCode;  // when Failed because COPY failed: the interpreter's exit code; else 0
+    bool started;    // the interpreter ran, so the copy may have left a job in the queue
 };
 
 // "/C COPY /B <fileName> "\\<computerName>\<shareName>"". False when the
@@ -26,14 +28,19 @@ bool buildCopyCommandLine(WCHAR (&commandLine)[nameCapacity], const WCHAR *fileN
 // Notes the queue's jobs (print_jobs.h), then starts the system folder's
 // cmd.exe hidden with the given parameters and waits for it, the window
 // answering meanwhile. A copy that has not ended after a minute is reported
-// as a stall (base/wait.h), and its end by itself, if it comes, as the
-// stall's end. When the run begins to end meanwhile the interpreter is
-// ended, unless it has ended by itself; either way the result says what
-// really happened. Shows nothing.
+// as a stall (base/wait.h), and the stall's end once its wait is over,
+// whichever way it ended. When the run begins to end meanwhile the
+// interpreter is ended, unless it has ended by itself; either way the
+// result says what really happened, and a copy that started and did not go
+// through is marked unfinished (upgradeState.copyUnfinished). Shows nothing.
 CopyResult runCopy(const WCHAR *commandLine);
 
 // For an end of the run beneath a copy's wait: ends the interpreter in
-// flight, if any, and when it did not go through by itself marks the copy
-// cut short (upgradeState.copyCutShort), so that its job is taken out of the
-// queue. Shows nothing.
+// flight, if any, and marks it unfinished when it did not go through by
+// itself. Shows nothing.
 void stopCopyInFlight();
+
+// After a copy was left unfinished: takes its own job out of the queue
+// (print_jobs.h), so that the printer never gets a partial file once it is
+// back, and clears the mark; NotNeeded when no copy was. Shows nothing.
+JobRemoval removeUnfinishedCopysJob();

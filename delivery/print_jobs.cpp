@@ -87,25 +87,6 @@ bool listQueueJobs(HANDLE printer, std::vector<QueueJob> &jobs, const FILETIME *
     return true;
 }
 
-namespace {
-
-PartialJob partialJobOf(int removal)
-{
-    switch (removal) {
-    case JobRemoval::NoneAdded:
-        return PartialJobGone;
-    case JobRemoval::Removed:
-        return PartialJobRemoved;
-    case JobRemoval::NoneOwn:
-    case JobRemoval::Several:
-        return PartialJobUnclear;
-    default:
-        return PartialJobLeft;
-    }
-}
-
-}  // namespace
-
 void noteJobsBeforeCopy()
 {
     upgradeState.jobsBeforeCopy.clear();
@@ -123,7 +104,7 @@ void noteJobsBeforeCopy()
 
 JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETIME &copyStart)
 {
-    JobRemoval removal = {JobRemoval::Failed, 0, 0};
+    JobRemoval removal = {JobRemoval::Unlisted, 0, 0};
     // One handle for the list and the deletion, so that the job deleted is
     // the one that was listed.
     PrinterHandle printer = openSelectedQueue(PRINTER_ACCESS_USE);
@@ -158,26 +139,6 @@ JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETI
     // A job that has gone by itself meanwhile (printed, or cancelled at the
     // printer) is not left behind.
     const DWORD error = GetLastError();
-    removal.result = error == ERROR_INVALID_PARAMETER ? JobRemoval::NoneAdded : JobRemoval::Failed;
+    removal.result = error == ERROR_INVALID_PARAMETER ? JobRemoval::Gone : JobRemoval::NotDeleted;
     return removal;
-}
-
-PartialJobReport removeCutShortJob()
-{
-    PartialJobReport report = {NoPartialJob, 0, 0};
-    if (!upgradeState.copyCutShort)
-        return report;
-    // Without the jobs from before the copy, the copy's own cannot be told
-    // from the documents that were there, which are not the tool's to delete.
-    report.what = PartialJobLeft;
-    if (upgradeState.jobsNoted) {
-        const JobRemoval removal = removeOwnJobAddedSince(upgradeState.jobsBeforeCopy, upgradeState.copyStart);
-        report.what = partialJobOf(removal.result);
-        report.job = removal.job;
-        report.added = removal.added;
-    }
-    // Only once the removal is over: a failure inside it leaves the mark for
-    // the last way out to report.
-    upgradeState.copyCutShort = 0;
-    return report;
 }

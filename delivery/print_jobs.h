@@ -35,14 +35,17 @@ void noteJobsBeforeCopy();
 
 // What removeOwnJobAddedSince() found and did.
 struct JobRemoval {
-    enum {
-        NoneAdded,  // no job appeared since the copy began, or its own has gone by itself
-        Removed,    // the one job that is the copy's own was deleted: `job`
-        NoneOwn,    // jobs appeared, and none of them can be told to be the copy's; none deleted
-        Several,    // more than one of them looks like the copy's; none deleted
-        Failed,     // the queue could not be listed, or the job not deleted
+    enum Result {
+        NotNeeded,   // no copy was left unfinished: nothing was looked for
+        NoneAdded,   // no job appeared since the copy began
+        Gone,        // its own job was there, and went by itself before it could be deleted
+        Removed,     // the one job that is the copy's own was deleted: `job`
+        NoneOwn,     // jobs appeared, and none of them can be told to be the copy's; none deleted
+        Several,     // more than one of them looks like the copy's; none deleted
+        Unlisted,    // the queue's jobs could not be listed (before the copy, or now)
+        NotDeleted,  // its own job `job` could not be deleted
     } result;
-    DWORD job;    // when Removed
+    DWORD job;    // when Removed or NotDeleted
     DWORD added;  // how many jobs appeared since the copy began
 };
 
@@ -51,22 +54,3 @@ struct JobRemoval {
 // copy to the queue's share makes (a document without a name of its own,
 // with RAW data). Any other job is never touched. Shows nothing.
 JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETIME &copyStart);
-
-enum PartialJob {
-    NoPartialJob,       // no copy was cut short or failed
-    PartialJobGone,     // it was, and nothing of it is in the queue
-    PartialJobRemoved,  // its own job was deleted (and nothing else)
-    PartialJobUnclear,  // jobs arrived meanwhile, and none, or more than one, can be its own: none deleted
-    PartialJobLeft,     // it may still be there: the queue could not be listed, or the job not deleted
-};
-
-struct PartialJobReport {
-    PartialJob what;
-    DWORD job;    // PartialJobRemoved: the job deleted
-    DWORD added;  // PartialJobUnclear: how many jobs arrived during the copy
-};
-
-// After a copy was cut short or failed (upgradeState.copyCutShort): deletes
-// its own job, so that the printer never gets a partial file once it is
-// back, and clears the mark. Shows nothing.
-PartialJobReport removeCutShortJob();

@@ -765,6 +765,8 @@ extern "C" BOOL WINAPI EnumJobsW(HANDLE handle, DWORD firstJob, DWORD jobCount, 
 extern "C" BOOL WINAPI SetJobW(HANDLE handle, DWORD job, DWORD level, LPBYTE info, DWORD command)
 {
     FakeQueue *queue = queueOf(handle);
+    if (fakeWorld.onSetJob)
+        fakeWorld.onSetJob();
     const auto *settings = reinterpret_cast<const JOB_INFO_1W *>(info);
     note(L"SetJob " + std::to_wstring(job) + L" " + std::to_wstring(command) +
          (level == 1 && settings ? L" priority " + std::to_wstring(settings->Priority) : L""));

@@ -162,6 +162,7 @@ struct FakeWorld {
     bool enumJobsFails = false;  // EnumJobsW fails with ERROR_ACCESS_DENIED
     bool setJobFails = false;    // SetJobW fails with ERROR_ACCESS_DENIED
     std::function<void()> onEnumJobs;  // runs at each EnumJobsW call
+    std::function<void()> onSetJob;    // runs at each SetJobW call, before it acts
     std::vector<DWORD> deletedJobs;
     // A copy to a queue's share makes a job there, as on Windows: once the
     // copy "runs", a job of this user named "Remote Downlevel Document",
