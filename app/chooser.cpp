@@ -35,7 +35,8 @@ bool describePrinter(const FoundPrinter &printer, ChoiceLine &line)
                appendText(line.text, L" reports two models, cannot be upgraded");
     PortQueues lookup;
     lookUpPrintQueues(printer.portName, lookup);
-    bool composed = copyText(line.text, printer.model) && appendText(line.text, L" on USB port ") &&
+    line.text[0] = L'\0';
+    bool composed = appendModel(line.text, printer) && appendText(line.text, L" on USB port ") &&
                     appendText(line.text, printer.portName);
     if (!lookup.queues.empty()) {
         line.choosable = true;

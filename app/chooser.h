@@ -2,6 +2,7 @@
 #pragma once
 
 #include "base/state.h"
+#include "base/text.h"
 
 #include <windows.h>
 
@@ -17,3 +18,11 @@ bool choosePrinter(HWND dialog);
 // The printer of the run's port among those the last search found; null when
 // it is not among them.
 const FoundPrinter *runPrinter();
+
+// Appends the printer's model as reported; one that was too long to keep
+// whole ends in "...".
+template <size_t N>
+bool appendModel(WCHAR (&text)[N], const FoundPrinter &printer)
+{
+    return appendText(text, printer.model) && (!printer.modelCut || appendText(text, L"..."));
+}

@@ -92,7 +92,7 @@ bool detailLines(std::vector<DetailLine> &lines)
     std::vector<const WCHAR *> first = firstStageFiles(upgradeState.firmwareKind);
     std::vector<const WCHAR *> second = secondStageFiles(upgradeState.firmwareKind);
     lines.resize(3 + first.size() + second.size());
-    bool composed = copyText(lines[0].text, L"Printer: ") && appendText(lines[0].text, printer ? printer->model : L"") &&
+    bool composed = copyText(lines[0].text, L"Printer: ") && (!printer || appendModel(lines[0].text, *printer)) &&
                     appendText(lines[0].text, L" on USB port ") && appendText(lines[0].text, upgradeState.portName) &&
                     copyText(lines[1].text, L"Print queue: ") &&
                     appendText(lines[1].text, upgradeState.selectedQueue.printerName) &&

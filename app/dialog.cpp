@@ -126,7 +126,7 @@ void askToStop(const WCHAR *question)
 {
     const RunPhase stalled = upgradeState.phase;
     enterPhase(PhaseAskingToStop);
-    int answer = askUser(question, L"Confirmation", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+    int answer = askUser(question, confirmationCaption, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
     if (upgradeState.phase != PhaseAskingToStop)
         return;
     enterPhase(answer == IDYES ? PhaseStopping : stalled);

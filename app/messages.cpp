@@ -6,6 +6,10 @@
 #include <strsafe.h>
 
 const WCHAR errorCaption[] = L"Firmware Upgrade Error";
+const WCHAR printerErrorCaption[] = L"Error";
+const WCHAR confirmationCaption[] = L"Confirmation";
+const WCHAR warningCaption[] = L"Warning";
+const WCHAR informationCaption[] = L"Information";
 
 namespace {
 

@@ -1,6 +1,6 @@
-// The words the tool's error boxes share: one caption, one ending for a run
-// that stops before anything is sent or once a copy has failed, and what
-// became of a copy's partial job.
+// The words the tool's boxes share: their captions, one ending for a run
+// that stops before anything is sent or once a copy has failed, what became
+// of a copy's partial job and of a stage the queue held.
 #pragma once
 
 #include "base/state.h"
@@ -9,8 +9,19 @@
 
 #include <windows.h>
 
-// The caption of every error box of the tool.
+// The captions of the tool's boxes, one for each kind of box.
+// "Firmware Upgrade Error": the upgrade cannot start or go on, or has
+// stopped; what became of the printer and the queue.
 extern const WCHAR errorCaption[];
+// "Error": the printer or its queue cannot be found or used as they are.
+extern const WCHAR printerErrorCaption[];
+// "Confirmation": whether to upgrade, and whether to stop.
+extern const WCHAR confirmationCaption[];
+// "Warning": something in the way that the user may choose to pass.
+extern const WCHAR warningCaption[];
+// "Information": what the user must do first (share the queue) or wait for
+// (the tool running in another session).
+extern const WCHAR informationCaption[];
 
 // Shows "<text>\nFirmware upgrade cancelled." in an error box; the ending
 // alone when `text` is null or the whole does not fit.

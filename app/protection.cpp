@@ -1,5 +1,7 @@
 #include "app/protection.h"
 
+#include "app/messages.h"
+#include "app/resources/resource.h"
 #include "base/boxes.h"
 #include "base/state.h"
 
@@ -8,7 +10,7 @@ namespace {
 // Global: two users of one computer share its printers and its queues.
 const WCHAR instanceMutexName[] = L"Global\\TarnellVellumaxFirmwareUpgradeTool";
 // The main dialog's caption, as its template gives it.
-const WCHAR toolCaption[] = L"Tarnell Vellumax 350-650 Firmware Upgrade Tool";
+const WCHAR toolCaption[] = L"" TOOL_NAME;
 const WCHAR busyReason[] = L"Firmware upgrade in progress";
 const WCHAR shutdownReason[] = L"Firmware upgrade in progress. Do not switch off the computer or the printer.";
 
@@ -57,7 +59,7 @@ bool claimSingleInstance()
     // Without a word the user would start the tool again and again. The
     // caption is not the tool's, which the search above looks for.
     if (!bringRunningToolToFront())
-        tellUser(otherSessionText, L"Information", MB_ICONINFORMATION);
+        tellUser(otherSessionText, informationCaption, MB_ICONINFORMATION);
     return false;
 }
 

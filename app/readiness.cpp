@@ -26,8 +26,6 @@ constexpr size_t length(const WCHAR *text)
     return n;
 }
 
-constexpr WCHAR questionCaption[] = L"Warning";
-
 constexpr WCHAR foundStart[] = L"Found the printer on USB port ";
 constexpr WCHAR foundMiddle[] = L" and its print queue ";
 constexpr WCHAR foundEnd[] = L".\nChecking that the upgrade can start...";
@@ -134,7 +132,7 @@ bool goOnAnyway(HWND dialog, WCHAR (&text)[messageCapacity])
     if (!appendText(text, goOnAnywayLine))
         return refuse(nullptr);
     enterPhase(PhaseAsking);
-    int answer = askUser(text, questionCaption, MB_OKCANCEL | MB_DEFBUTTON2 | MB_ICONWARNING);
+    int answer = askUser(text, warningCaption, MB_OKCANCEL | MB_DEFBUTTON2 | MB_ICONWARNING);
     return answer == IDOK && IsWindow(dialog);
 }
 

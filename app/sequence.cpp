@@ -5,6 +5,7 @@
 #include "app/ending.h"
 #include "app/chooser.h"
 #include "app/details.h"
+#include "app/messages.h"
 #include "app/phase.h"
 #include "app/readiness.h"
 #include "app/stages.h"
@@ -106,7 +107,7 @@ bool searchForPrinter(HWND dialog)
         WCHAR boxText[confirmationCapacity];
         composeNotDetectedBox(boxText);
         enterPhase(PhaseAsking);
-        int answer = askUser(boxText, L"Error", MB_OKCANCEL | MB_ICONWARNING);
+        int answer = askUser(boxText, printerErrorCaption, MB_OKCANCEL | MB_ICONWARNING);
         // Only Ok means "search again". A box that could not be shown must
         // not leave an invisible process searching for ever.
         bool givenUp = answer != IDOK || !IsWindow(dialog);
@@ -136,7 +137,7 @@ bool confirmUpgrade()
     SetWindowTextW(upgradeState.statusText, text);
 
     enterPhase(PhaseAsking);
-    int answer = askUser(confirmationBoxText, L"Confirmation", MB_OKCANCEL | MB_ICONQUESTION);
+    int answer = askUser(confirmationBoxText, confirmationCaption, MB_OKCANCEL | MB_ICONQUESTION);
     // Anything but a plain Ok (a box that failed) counts as a decline:
     // firmware is never sent without consent.
     return answer == IDOK;
@@ -208,7 +209,7 @@ bool printerCanBeUpgraded()
         if (composeTwoModelsBox(text)) {
             SetWindowTextW(upgradeState.statusText, notUpgradedText);
             enterPhase(PhaseAsking);
-            tellUser(text, L"Error", MB_ICONWARNING);
+            tellUser(text, printerErrorCaption, MB_ICONWARNING);
         }
         return false;
     }
@@ -219,13 +220,13 @@ bool printerCanBeUpgraded()
         if (composePoolBox(text)) {
             SetWindowTextW(upgradeState.statusText, notUpgradedText);
             enterPhase(PhaseAsking);
-            tellUser(text, L"Error", MB_ICONWARNING);
+            tellUser(text, printerErrorCaption, MB_ICONWARNING);
         }
         return false;
     }
     SetWindowTextW(upgradeState.statusText, noQueueText);
     enterPhase(PhaseAsking);
-    tellUser(noQueueBoxText, L"Error", MB_ICONWARNING);
+    tellUser(noQueueBoxText, printerErrorCaption, MB_ICONWARNING);
     return false;
 }
 

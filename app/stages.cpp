@@ -215,7 +215,7 @@ StageOutcome runFirstStage()
     if (!upgradeState.selectedQueue.isShared && !shareQueue()) {
         WCHAR text[nameCapacity];
         if (composeMustBeShared(text))
-            tellUser(text, L"Information", MB_ICONWARNING);
+            tellUser(text, informationCaption, MB_ICONWARNING);
         return StageRefused;
     }
 

@@ -32,10 +32,11 @@ struct PrintQueueRecord {
 };
 
 // One supported printer that a search found: the model as the device library
-// reported it (shortened with "..." when it does not fit), the firmware set
-// its model needs and the port it is on.
+// reported it (its first characters, with modelCut, when it does not fit),
+// the firmware set its model needs and the port it is on.
 struct FoundPrinter {
     WCHAR model[nameCapacity];
+    bool modelCut;
     FirmwareKind firmwareKind;
     WCHAR portName[nameCapacity];
 };

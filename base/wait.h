@@ -31,8 +31,9 @@ WaitOutcome waitResponsive(HANDLE handle, DWORD milliseconds);
 const UINT stallMessage = WM_APP + 1;
 void reportStall();
 
-// Sent by a copy that was reported stalled and has ended after all (not
-// stopped): the stall and whatever was offered for it belong to that copy.
+// Sent once the wait of a copy that was reported stalled is over, whichever
+// way the copy ended: the stall and whatever was offered for it belong to
+// that copy.
 const UINT stallOverMessage = WM_APP + 2;
 void reportStallOver();
 

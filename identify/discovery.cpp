@@ -125,14 +125,6 @@ bool modelKind(const WCHAR *model, FirmwareKind &kind)
     return kind != FirmwareNone;
 }
 
-// The model is only shown to the user, so one too long for its field is
-// shortened, visibly.
-void keepModel(WCHAR (&kept)[nameCapacity], const WCHAR *model)
-{
-    if (!copyText(kept, model))
-        StringCchCopyW(kept + nameCapacity - 4, 4, L"...");
-}
-
 // One printer per port: a port reported again by a later record is the same
 // printer, described by that later record. Records of that port that name
 // models needing different firmware leave its kind FirmwareNone for good:
@@ -140,8 +132,10 @@ void keepModel(WCHAR (&kept)[nameCapacity], const WCHAR *model)
 // to the other.
 void notePrinter(const WCHAR *model, FirmwareKind kind, const WCHAR (&port)[nameCapacity])
 {
+    // The model is only shown to the user, so one too long for its field is
+    // kept in part; how that shows is the window's to say.
     FoundPrinter printer = {};
-    keepModel(printer.model, model);
+    printer.modelCut = !copyText(printer.model, model);
     printer.firmwareKind = kind;
     copyText(printer.portName, port);
     for (FoundPrinter &known : upgradeState.foundPrinters) {

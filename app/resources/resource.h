@@ -16,5 +16,9 @@
 #define IDD_CHOOSE_PRINTER  130
 #define IDC_PRINTER_LIST    1003
 
+// The tool's name: the main window's caption, by which a second start finds
+// the first, and the program's description.
+#define TOOL_NAME           "Tarnell Vellumax 350-650 Firmware Upgrade Tool"
+
 // The dialog's only timer: the reboot wait between the two stages.
 #define IDT_REBOOT_WAIT     1

@@ -419,7 +419,8 @@ TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
 // through its queue alone, never the pool beside it.
 TEST_F(PrinterChoice, OnlyALineThatCanBeUpgradedCanBeChosen)
 {
-    const std::string longModel = "Tarnell Vellumax 350 " + std::string(120, 'M');
+    // Longer than a model can be kept: its line shows the start and "...".
+    const std::string longModel = "Tarnell Vellumax 350 " + std::string(300, 'M');
     connectPrinters(("device\nrecord Vellumax 650\nport USB002\n"
                      "device\nrecord Tarnell Vellumax 350\nport usb001\n"
                      "device\nrecord " + longModel + "\nport USB003\n"
@@ -460,7 +461,7 @@ TEST_F(PrinterChoice, OnlyALineThatCanBeUpgradedCanBeChosen)
     };
 
     runUpgradeSequence(dialog);
-    const std::wstring wideLongModel(longModel.begin(), longModel.end());
+    const std::wstring wideLongModel = std::wstring(longModel.begin(), longModel.begin() + 255) + L"...";
     EXPECT_EQ(chooserSeen.lines,
               (std::vector<std::wstring>{
                   L"Vellumax 650 on USB port USB002, no print queue installed",

@@ -134,13 +134,13 @@ TEST_F(Discovery, PortsUpToTheCapacityAreTakenLongerOnesPassedOver)
     EXPECT_EQ(detectPrinter(), 0);
     EXPECT_STREQ(upgradeState.portName, L"USB001");
 
-    // The model is only shown: one too long is shortened, visibly.
+    // The model is only shown: one too long is kept in part, and said so.
     upgradeState = UpgradeState{};
     describeDevices("record Tarnell Vellumax 350 " + std::string(300, 'M') + "\nport USB002\n");
     EXPECT_EQ(detectPrinter(), 1);
     ASSERT_EQ(upgradeState.foundPrinters.size(), 1u);
-    EXPECT_EQ(std::wstring(upgradeState.foundPrinters[0].model),
-              L"Tarnell Vellumax 350 " + std::wstring(231, L'M') + L"...");
+    EXPECT_EQ(std::wstring(upgradeState.foundPrinters[0].model), L"Tarnell Vellumax 350 " + std::wstring(234, L'M'));
+    EXPECT_TRUE(upgradeState.foundPrinters[0].modelCut);
 }
 
 // The tool searches again after a failed attempt; the next attempt must see
