@@ -54,18 +54,41 @@ void groupedDigits(ULONGLONG value, WCHAR (&text)[N])
 }
 
 // "<lead><file> (<size> bytes)", the size of the file as it is held, which
-// is what will be sent; a file that is not held has no size here, and the
-// box that follows says what is wrong with it.
+// is what is sent; a file that was not held has no size here, and the box
+// that follows says what is wrong with it.
 bool fileLine(DetailLine &detail, const WCHAR *lead, const WCHAR *file)
 {
     ULONGLONG bytes = 0;
     WCHAR size[64] = L"";
-    if (heldFirmwareSize(file, bytes)) {
+    if (sentFirmwareSize(file, bytes)) {
         WCHAR digits[48];
         groupedDigits(bytes, digits);
         StringCchPrintfW(size, ARRAYSIZE(size), L" (%ls bytes)", digits);
     }
     return copyText(detail.text, lead) && appendText(detail.text, file) && appendText(detail.text, size);
+}
+
+// The queue's sharing as it stands: shared before the run; to be shared,
+// before the user agrees; shared by the tool while the upgrade runs; and
+// once it is over, put back or not.
+const WCHAR *sharingLead()
+{
+    if (upgradeState.selectedQueue.isShared || upgradeState.sharedByTool)
+        return L", shared as \\\\";
+    if (upgradeState.phase != PhaseFinished)
+        return L", to be shared as \\\\";
+    return upgradeState.sharingNotPutBack ? L", still shared as \\\\" : L", shared as \\\\";
+}
+
+const WCHAR *sharingEnd()
+{
+    if (upgradeState.selectedQueue.isShared)
+        return L"";
+    if (upgradeState.sharedByTool)
+        return L" for the upgrade, to be unshared afterwards";
+    if (upgradeState.phase != PhaseFinished)
+        return L" for the upgrade, unshared afterwards";
+    return upgradeState.sharingNotPutBack ? L": the tool could not stop sharing it" : L" for the upgrade, unshared again";
 }
 
 // Whether the printer gets a stage only once all of it is in the queue.
@@ -92,19 +115,16 @@ bool detailLines(std::vector<DetailLine> &lines)
     std::vector<const WCHAR *> first = firstStageFiles(upgradeState.firmwareKind);
     std::vector<const WCHAR *> second = secondStageFiles(upgradeState.firmwareKind);
     lines.resize(3 + first.size() + second.size());
+    const bool over = upgradeState.phase == PhaseFinished;
     bool composed = copyText(lines[0].text, L"Printer: ") && (!printer || appendModel(lines[0].text, *printer)) &&
                     appendText(lines[0].text, L" on USB port ") && appendText(lines[0].text, upgradeState.portName) &&
                     copyText(lines[1].text, L"Print queue: ") &&
                     appendText(lines[1].text, upgradeState.selectedQueue.printerName) &&
-                    appendText(lines[1].text, upgradeState.selectedQueue.isShared ? L", shared as \\\\"
-                                                                                   : L", to be shared as \\\\") &&
-                    appendText(lines[1].text, upgradeState.computerName) && appendText(lines[1].text, L"\\") &&
-                    appendText(lines[1].text, upgradeState.targetShareName) &&
-                    (upgradeState.selectedQueue.isShared ||
-                     appendText(lines[1].text, L" for the upgrade, unshared afterwards")) &&
-                    copyText(lines[2].text, holdLine());
+                    appendText(lines[1].text, sharingLead()) && appendText(lines[1].text, upgradeState.computerName) &&
+                    appendText(lines[1].text, L"\\") && appendText(lines[1].text, upgradeState.targetShareName) &&
+                    appendText(lines[1].text, sharingEnd()) && copyText(lines[2].text, holdLine());
     size_t next = 3;
-    const WCHAR *lead = L"Sends ";
+    const WCHAR *lead = over ? L"Sent " : L"Sends ";
     for (const WCHAR *file : first) {
         composed = composed && fileLine(lines[next++], lead, file);
         lead = L"then ";
@@ -137,6 +157,12 @@ void fitLine(HDC dc, int width, DetailLine &detail)
 }
 
 }  // namespace
+
+void refreshUpgradeDetails()
+{
+    if (upgradeState.detailText && GetWindowTextLengthW(upgradeState.detailText) > 0)
+        showUpgradeDetails();
+}
 
 void showUpgradeDetails()
 {

@@ -6,3 +6,7 @@
 // firmware goes to, and the files in the order they will be sent, with
 // their sizes. A line too long for the control is shortened with "...".
 void showUpgradeDetails();
+
+// Shows the details again where they are shown, as the run has moved on:
+// the sharing as it now stands, the files sent once the upgrade is over.
+void refreshUpgradeDetails();

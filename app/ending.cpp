@@ -20,10 +20,9 @@ namespace {
 const WCHAR stoppedStart[] =
     L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file.";
 const WCHAR stoppedEnd[] = L" Switch the printer off and on again, then run the upgrade again.";
-// Stopped between two files: nothing was cut short.
-const WCHAR stoppedBetweenStart[] = L"The firmware upgrade has been stopped.";
 const WCHAR stoppedBetweenEnd[] = L"\nThe upgrade is not complete: run it again to finish it.";
 const WCHAR sentWholeLead[] = L"\nFiles sent whole to the print queue: ";
+const WCHAR cutShortLead[] = L"\nFile cut short: ";
 const WCHAR notSentLead[] = L"\nFiles not sent: ";
 
 const WCHAR failureText[] =
@@ -44,21 +43,19 @@ bool appendFiles(WCHAR (&text)[confirmationCapacity], const WCHAR *lead, const s
     return composed && appendText(text, L".");
 }
 
-// Which files of the run reached the queue whole and which were not sent;
-// a copy that was cut short is neither, its partial job is told apart.
+// Which files of the run reached the queue whole, which one was cut short
+// (the first that did not, when a copy was) and which were not sent.
 bool appendFilesSent(WCHAR (&text)[confirmationCapacity], bool cutShort)
 {
     const std::vector<const WCHAR *> &sent = upgradeState.filesSent;
-    std::vector<const WCHAR *> notSent;
+    std::vector<const WCHAR *> cut, notSent;
     for (const WCHAR *file : allStageFiles(upgradeState.firmwareKind)) {
         if (std::find(sent.begin(), sent.end(), file) != sent.end())
             continue;
-        if (cutShort)
-            cutShort = false;
-        else
-            notSent.push_back(file);
+        (cutShort && cut.empty() ? cut : notSent).push_back(file);
     }
-    return appendFiles(text, sentWholeLead, sent) && appendFiles(text, notSentLead, notSent);
+    return appendFiles(text, sentWholeLead, sent) && appendFiles(text, cutShortLead, cut) &&
+           appendFiles(text, notSentLead, notSent);
 }
 
 // A held stage taken back: none of its files reached the printer, the one
@@ -67,13 +64,24 @@ bool composeStopped(WCHAR (&text)[confirmationCapacity], const JobRemoval &parti
                     const Withdrawal &withdrawal)
 {
     if (withdrawal.withdrawn)
-        return copyText(text, stoppedBetweenStart) && appendWithdrawal(text, withdrawal) &&
+        return copyText(text, stoppedText) && appendWithdrawal(text, withdrawal) &&
                appendFilesSent(text, false);
     if (partial.result == JobRemoval::NotNeeded)
-        return copyText(text, stoppedBetweenStart) && appendFilesSent(text, false) &&
+        return copyText(text, stoppedText) && appendFilesSent(text, false) &&
                appendText(text, stoppedBetweenEnd);
     return copyText(text, stoppedStart) && appendPartialJob(text, partial) && appendText(text, stoppedEnd) &&
            appendFilesSent(text, true);
+}
+
+// The box, and the line that says the queue is still shared: below its
+// text where it fits, otherwise in a box of its own, never cut.
+void tellWithStillShared(WCHAR (&text)[confirmationCapacity], UINT icon, bool stillShared)
+{
+    const bool fits = !stillShared || appendStillShared(text, true);
+    tellUser(text, errorCaption, icon);
+    WCHAR alone[confirmationCapacity] = L"";
+    if (!fits && appendStillShared(alone, false))
+        tellUser(alone, errorCaption, MB_ICONWARNING);
 }
 
 // The run's last box: what the way out means for the user, and what could
@@ -83,21 +91,20 @@ void tellHowItEnded(RunEnd how, const JobRemoval &partial, const Withdrawal &wit
     WCHAR text[confirmationCapacity] = L"";
     switch (how) {
     case EndCopyStopped:
+        // Nothing is copying any more.
+        SetWindowTextW(upgradeState.statusText, stoppedText);
         // A piece that does not fit leaves the box without its last lines
         // rather than without its warning.
         if (!composeStopped(text, partial, withdrawal))
-            copyText(text, stoppedStart);
-        if (stillShared)
-            appendStillShared(text, true);
-        tellUser(text, errorCaption, MB_ICONWARNING);
+            copyText(text, withdrawal.withdrawn || partial.result == JobRemoval::NotNeeded ? stoppedText
+                                                                                          : stoppedStart);
+        tellWithStillShared(text, MB_ICONWARNING, stillShared);
         return;
     case EndFailure:
         copyText(text, failureText);
         if (withdrawal.withdrawn)
-            appendWithdrawal(text, withdrawal);
-        if (stillShared)
-            appendStillShared(text, true);
-        tellUser(text, errorCaption, MB_ICONERROR);
+            appendWhole(text, [&] { return appendWithdrawal(text, withdrawal); });
+        tellWithStillShared(text, MB_ICONERROR, stillShared);
         return;
     case EndClosed:
     case EndWaitStopped:
@@ -113,9 +120,11 @@ void tellHowItEnded(RunEnd how, const JobRemoval &partial, const Withdrawal &wit
 
 bool appendStillShared(WCHAR (&text)[confirmationCapacity], bool onNewLine)
 {
-    return (!onNewLine || appendText(text, L"\n")) && appendText(text, stillSharedStart) &&
-           appendText(text, upgradeState.selectedQueue.printerName) && appendText(text, stillSharedMiddle) &&
-           appendText(text, upgradeState.targetShareName) && appendText(text, stillSharedEnd);
+    return appendWhole(text, [&] {
+        return (!onNewLine || appendText(text, L"\n")) && appendText(text, stillSharedStart) &&
+               appendText(text, upgradeState.selectedQueue.printerName) && appendText(text, stillSharedMiddle) &&
+               appendText(text, upgradeState.targetShareName) && appendText(text, stillSharedEnd);
+    });
 }
 
 void endRun(HWND dialog, RunEnd how)

@@ -49,6 +49,6 @@ void endRun(HWND dialog, RunEnd how);
 void endRunAtOnce(HWND dialog) noexcept;
 
 // Appends "[\n]The printer <queue> is still shared as <share>: ...", the
-// line that says the sharing the tool added could not be taken back. False
-// when it does not fit; the text is then not to be shown.
+// line that says the sharing the tool added could not be taken back. False,
+// with the text as it was, when it does not fit.
 bool appendStillShared(WCHAR (&text)[confirmationCapacity], bool onNewLine);

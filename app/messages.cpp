@@ -11,6 +11,8 @@ const WCHAR confirmationCaption[] = L"Confirmation";
 const WCHAR warningCaption[] = L"Warning";
 const WCHAR informationCaption[] = L"Information";
 
+const WCHAR stoppedText[] = L"The firmware upgrade has been stopped.";
+
 namespace {
 
 const WCHAR cancelledEnding[] = L"Firmware upgrade cancelled.";

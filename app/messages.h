@@ -23,6 +23,10 @@ extern const WCHAR warningCaption[];
 // (the tool running in another session).
 extern const WCHAR informationCaption[];
 
+// The status text once a run has stopped part-way, under the box that
+// says why: nothing is being copied any more.
+extern const WCHAR stoppedText[];
+
 // Shows "<text>\nFirmware upgrade cancelled." in an error box; the ending
 // alone when `text` is null or the whole does not fit.
 void tellCancelled(const WCHAR *text);

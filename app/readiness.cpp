@@ -109,9 +109,12 @@ static_assert(fitsNamingQueue(offlineEnd) && fitsNamingQueue(pausedEnd) && fitsN
                   fitsNamingQueue(jobsEnd, length(goOnAnywayLine)),
               "the queue texts must always fit");
 
-// Null: the ending alone (a text that could not be composed).
+// Null: the ending alone (a text that could not be composed). Nothing will
+// be sent: other programs have the firmware files back before the box, not
+// once it has been read.
 bool refuse(const WCHAR *text)
 {
+    releaseFirmwareFiles();
     enterPhase(PhaseAsking);
     tellCancelled(text);
     return false;
@@ -119,6 +122,7 @@ bool refuse(const WCHAR *text)
 
 bool refuseNaming(const WCHAR *start, const WCHAR *name, const WCHAR *end)
 {
+    releaseFirmwareFiles();
     enterPhase(PhaseAsking);
     tellCancelledNaming(start, name, end);
     return false;
@@ -256,6 +260,7 @@ bool shareNameUsable()
     WCHAR mustBeShared[nameCapacity];
     if (usable && (queue.isShared || composeMustBeShared(mustBeShared)))
         return true;
+    releaseFirmwareFiles();
     enterPhase(PhaseAsking);
     tellShareNameUnusable(shareName);
     return false;

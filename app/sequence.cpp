@@ -269,6 +269,8 @@ void runUpgradeSequence(HWND dialog)
         if (!IsWindow(dialog))
             return;
         SetWindowTextW(upgradeState.statusText, cancelledText);
+        // They said what would happen; nothing has.
+        SetWindowTextW(upgradeState.detailText, L"");
         // Ok now closes the tool, even for a printer whose upgrade has a
         // second stage: in this phase Ok means nothing else.
         enterPhase(PhaseFinished);
@@ -306,6 +308,7 @@ void finishRun(HWND dialog)
         }
     }
     enterPhase(PhaseFinished);
+    refreshUpgradeDetails();
     WCHAR text[confirmationCapacity];
     if (upgradeState.sharingNotPutBack && copyText(text, firmwareCopiedText) && appendStillShared(text, true))
         SetWindowTextW(upgradeState.statusText, text);

@@ -29,6 +29,7 @@ const WCHAR diskFileText[] =
 void tellStageEnded(WCHAR (&text)[confirmationCapacity], const JobRemoval &partial, bool untold)
 {
     const Withdrawal withdrawal = withdrawHeldStage(untold || partialJobUntold(partial));
+    SetWindowTextW(upgradeState.statusText, stoppedText);
     const bool composed = withdrawal.withdrawn ? appendWithdrawal(text, withdrawal) : appendPartialJob(text, partial);
     tellCancelled(composed ? text : nullptr);
     resumeHeldQueue();
@@ -218,6 +219,7 @@ StageOutcome runFirstStage()
             tellUser(text, informationCaption, MB_ICONWARNING);
         return StageRefused;
     }
+    refreshUpgradeDetails();
 
     SetWindowTextW(upgradeState.statusText, kind == FirmwareDiskStaged ? diskFileText : copyingText);
     const StageOutcome sent = sendFiles(firstStageFiles(kind), secondStageFiles(kind).empty());

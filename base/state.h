@@ -42,10 +42,11 @@ struct FoundPrinter {
 };
 
 // A firmware file the run holds open: others may read it, but not write,
-// rename or delete it.
+// rename or delete it. Once its copy has ended it is let go, and the record
+// stays for its size.
 struct HeldFile {
     const WCHAR *name;  // one of the tool's constant file names
-    HANDLE handle;
+    HANDLE handle;      // INVALID_HANDLE_VALUE once let go
     ULONGLONG size;     // read from the handle, so it is the size of what is sent
 };
 
@@ -134,7 +135,8 @@ struct UpgradeState {
     // not reach the printer. Set and cleared by the copy (delivery/copy.h).
     int copyUnfinished = 0;
     // The run's firmware files, held open from the checks until each one's
-    // copy has ended (delivery/firmware_files.h).
+    // copy has ended, and known by their size until the run ends
+    // (delivery/firmware_files.h).
     std::vector<HeldFile> heldFirmware;
     // The files that reached the queue whole and were let go to the printer,
     // in sending order; a held stage's files only once it is released.

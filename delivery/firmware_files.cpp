@@ -141,13 +141,24 @@ bool heldFirmwareSize(const WCHAR *file, ULONGLONG &size)
     return false;
 }
 
+bool sentFirmwareSize(const WCHAR *file, ULONGLONG &size)
+{
+    for (const HeldFile &held : upgradeState.heldFirmware) {
+        if (held.name == file) {
+            size = held.size;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The entry stays, without its handle, for the size it had.
 void releaseFirmwareFile(const WCHAR *file)
 {
-    auto &held = upgradeState.heldFirmware;
-    for (auto entry = held.begin(); entry != held.end(); ++entry) {
-        if (entry->name == file) {
-            CloseHandle(entry->handle);
-            held.erase(entry);
+    for (HeldFile &held : upgradeState.heldFirmware) {
+        if (held.name == file && held.handle != INVALID_HANDLE_VALUE) {
+            CloseHandle(held.handle);
+            held.handle = INVALID_HANDLE_VALUE;
             return;
         }
     }

@@ -255,6 +255,32 @@ TEST_F(AppTest, EscapeTriesARestoreThatStoppedShortOnceMore)
     EXPECT_EQ(fakeWorld.boxes[0].caption, L"Firmware Upgrade Error");
 }
 
+// The line that says the queue is still shared is never cut: where the
+// stopped box has no room left for it, it comes whole in a box of its own.
+TEST_F(AppTest, AStillSharedLineThatDoesNotFitComesInABoxOfItsOwn)
+{
+    ASSERT_NE(createDialog(), nullptr);
+    const std::wstring longQueue(250, L'Q'), longShare(250, L'S');
+    fakeWorld.queues = {queue(longQueue.c_str(), longShare.c_str())};
+    sharedByTheTool();
+    upgradeState.firmwareKind = FirmwarePlotLanguage;
+    upgradeState.phase = PhaseStopping;
+    upgradeState.copyUnfinished = 1;
+    upgradeState.jobsNoted = 1;
+    fakeWorld.queues[0].jobIds = {8};
+    fakeWorld.setFails = true;
+
+    endRun(dialog, EndCopyStopped);
+    const std::wstring stillShared = L"The printer " + longQueue + L" is still shared as " + longShare +
+                                     L": the tool could not stop sharing it. Stop sharing it in the printer's "
+                                     L"properties.";
+    ASSERT_EQ(fakeWorld.boxes.size(), 2u);
+    EXPECT_EQ(fakeWorld.boxes[0].text.find(L"still shared"), std::wstring::npos);
+    EXPECT_EQ(fakeWorld.boxes[0].text.substr(fakeWorld.boxes[0].text.size() - 18), L"VX350_A.05.01.fmw.")
+        << "the stopped box lost its last line";
+    EXPECT_EQ(fakeWorld.boxes[1].text, stillShared);
+}
+
 // A failure deep inside a copy (here an allocation) ends the run through
 // the dialog procedure, with a box, the sharing put back and no window left.
 // When that end fails in turn (the job list cannot grow), the sharing still

@@ -62,10 +62,14 @@ protected:
             return fakeWorld.boxes.size() == 2 ? question() : IDOK;
         };
     }
+    // Whether the firmware files were held while each box was open.
+    std::vector<bool> filesHeldAtBoxes;
     void answerBoxes(std::vector<int> answers)
     {
+        filesHeldAtBoxes.clear();
         fakeWorld.onBox = [this, answers, next = size_t(0)](const ShownBox &) mutable {
             statusAtBoxes.push_back(text(IDC_STATUS_TEXT));
+            filesHeldAtBoxes.push_back(!upgradeState.heldFirmware.empty());
             return next < answers.size() ? answers[next++] : IDOK;
         };
     }
@@ -77,11 +81,12 @@ TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
     fakeWorld.queues = {queue(L"Vellumax 350", L"VX350")};
     // None waiting before, then one job printing when restoring.
     fakeWorld.queues[0].jobCounts = {0, 1, 1, 0};
-    std::wstring statusWhileCopying;
+    std::wstring statusWhileCopying, detailWhileCopying;
     bool okWhileSearching = true, okWhileCopying = true;
     fakeWorld.processScripts = {ProcessScript{}};
     fakeWorld.processScripts[0].onRun = [&] {
         statusWhileCopying = text(IDC_STATUS_TEXT);
+        detailWhileCopying = text(IDC_DETAIL_TEXT);
         okWhileCopying = IsWindowEnabled(control(IDOK));
     };
     fakeWorld.onSleep = [&](DWORD milliseconds) {
@@ -131,6 +136,12 @@ TEST_F(Sequence, StandardUpgradeOnAnUnsharedQueueSharesCopiesAndPutsSharingBack)
     EXPECT_EQ(fakeWorld.boxes[0].type, UINT(MB_OKCANCEL | MB_ICONQUESTION));
     EXPECT_EQ(statusAtBoxes, std::vector<std::wstring>{confirmation(L"VX350")});
     EXPECT_EQ(statusWhileCopying, copying);
+    // The details follow the run: what is happening, then what happened.
+    const std::wstring printer = L"Printer: Tarnell Vellumax 350 on USB port USB001\nPrint queue: Vellumax 350, "
+                                 L"shared as \\\\" + std::wstring(upgradeState.computerName) + L"\\VX350 for the upgrade, ";
+    const std::wstring held = L"\nHeld in the queue until all files of a stage are in it whole\n";
+    EXPECT_EQ(detailWhileCopying, printer + L"to be unshared afterwards" + held + L"Sends VX350_A.05.01.fmw (8 bytes)");
+    EXPECT_EQ(text(IDC_DETAIL_TEXT), printer + L"unshared again" + held + L"Sent VX350_A.05.01.fmw (8 bytes)");
     EXPECT_EQ(copiedFiles(), std::vector<std::wstring>{L"VX350_A.05.01.fmw"});
     // Held: paused before the copy, its whole job put first, then resumed.
     EXPECT_LT(at(L"SetPrinter pause"), at(L"ShellExecuteEx"));
@@ -409,7 +420,10 @@ TEST_F(PrinterChoice, TheChosenPrinterAloneIsUpgradedWithItsOwnFirmware)
     GetTextExtentPoint32W(dc, queueLine.c_str(), static_cast<int>(queueLine.size()), &size);
     ReleaseDC(detail, dc);
     EXPECT_LE(size.cx, area.right - area.left);
-    EXPECT_EQ(text(IDC_DETAIL_TEXT), detailAtConfirmation) << "the details stay until the run ends";
+    // They stay until the run ends, and then say what was sent.
+    std::wstring sent = detailAtConfirmation;
+    sent.replace(sent.find(L"\nSends "), 7, L"\nSent ");
+    EXPECT_EQ(text(IDC_DETAIL_TEXT), sent);
 }
 
 // Ok is enabled only while a line that can be upgraded is selected; a
@@ -679,6 +693,9 @@ TEST_F(Sequence, WhatWouldKeepTheFirmwareFromThePrinterIsToldBeforeTheConfirmati
             EXPECT_EQ(first.text, c.text);
             EXPECT_EQ(first.owner, dialog);
             EXPECT_EQ(statusAtBoxes[0], found(L"Vellumax 350"));
+            // A refusal lets the files go before its box; a question keeps
+            // them, for an Ok that goes on.
+            EXPECT_EQ(filesHeldAtBoxes[0], c.says == Question);
             if (c.says == Refusal) {
                 EXPECT_EQ(first.caption, L"Firmware Upgrade Error");
                 EXPECT_EQ(first.type, UINT(MB_OK | MB_ICONERROR));
@@ -719,7 +736,9 @@ TEST_F(Sequence, ACopyThatDoesNotEndCanBeStoppedAfterAMinute)
                                                          L"Press Esc to stop the upgrade.";
     const std::wstring stoppedStart =
         L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file.";
-    const std::wstring stoppedEnd = L" Switch the printer off and on again, then run the upgrade again.";
+    // The one file was cut short.
+    const std::wstring stoppedEnd =
+        L" Switch the printer off and on again, then run the upgrade again.\nFile cut short: VX350_A.05.01.fmw.";
     const std::wstring removed =
         L" Its unfinished document (job 8) was deleted from the print queue Vellumax 350; no other document was "
         L"touched.";
@@ -870,7 +889,7 @@ TEST_F(Sequence, AStopAfterAFileWentThroughSendsNothingMore)
          L"The firmware upgrade has been stopped.\nThe printer may have received part of a firmware file. Its "
          L"unfinished document (job 8) was deleted from the print queue Vellumax 350; no other document was touched. "
          L"Switch the printer off and on again, then run the upgrade again.\nFiles sent whole to the print queue: "
-         L"VX355KPLOT_A.04.02.fmw.\nFiles not sent: VX350_A.05.01.fmw."},
+         L"VX355KPLOT_A.04.02.fmw.\nFile cut short: VX350KPLOT_A.04.02.fmw.\nFiles not sent: VX350_A.05.01.fmw."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -898,8 +917,8 @@ TEST_F(Sequence, AStopAfterAFileWentThroughSendsNothingMore)
         EXPECT_EQ(fakeWorld.started.size(), c.started);
         ASSERT_EQ(fakeWorld.boxes.size(), 3u);
         EXPECT_EQ(fakeWorld.boxes[2].text, c.lastBox);
-        // The stall's line goes with the question it led to.
-        EXPECT_EQ(statusAtBoxes[2].find(L"Press Esc"), std::wstring::npos) << statusAtBoxes[2].c_str();
+        // Under the last box nothing claims to be copying any more.
+        EXPECT_EQ(statusAtBoxes[2], L"The firmware upgrade has been stopped.");
         EXPECT_FALSE(fakeWorld.queues[0].attributes & PRINTER_ATTRIBUTE_SHARED);
         EXPECT_EQ(std::count(fakeWorld.sleeps.begin(), fakeWorld.sleeps.end(), 1000u), 0)
             << "waited for the queue's jobs after a stop";
