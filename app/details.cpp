@@ -10,6 +10,7 @@
 
 #include <strsafe.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <vector>
 
@@ -115,7 +116,13 @@ bool detailLines(std::vector<DetailLine> &lines)
     std::vector<const WCHAR *> first = firstStageFiles(upgradeState.firmwareKind);
     std::vector<const WCHAR *> second = secondStageFiles(upgradeState.firmwareKind);
     lines.resize(3 + first.size() + second.size());
-    const bool over = upgradeState.phase == PhaseFinished;
+    // The first stage has gone out once all of its files have (a 650's
+    // reboot wait), or once the upgrade is over.
+    const std::vector<const WCHAR *> &sent = upgradeState.filesSent;
+    const bool over = upgradeState.phase == PhaseFinished ||
+                      std::all_of(first.begin(), first.end(), [&](const WCHAR *file) {
+                          return std::find(sent.begin(), sent.end(), file) != sent.end();
+                      });
     bool composed = copyText(lines[0].text, L"Printer: ") && (!printer || appendModel(lines[0].text, *printer)) &&
                     appendText(lines[0].text, L" on USB port ") && appendText(lines[0].text, upgradeState.portName) &&
                     copyText(lines[1].text, L"Print queue: ") &&

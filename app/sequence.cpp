@@ -149,6 +149,7 @@ void startRebootWait(HWND dialog)
 {
     ShowWindow(GetDlgItem(dialog, IDC_PROGRESS), SW_SHOW);
     enterPhase(PhaseRebootWait);
+    refreshUpgradeDetails();
     SetTimer(dialog, IDT_REBOOT_WAIT, rebootWaitTickMs, nullptr);
 }
 

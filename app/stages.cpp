@@ -161,7 +161,7 @@ void holdStage()
     if (upgradeState.stageHold != HoldPlanned || holdQueue())
         return;
     upgradeState.stageHold = HoldRefused;
-    showUpgradeDetails();
+    refreshUpgradeDetails();
 }
 
 // One file after another. The user's stop takes effect between two files at

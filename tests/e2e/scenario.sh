@@ -629,8 +629,8 @@ scenario_stalled_copy_can_be_stopped() {
     play <<EOF
 $(until_stop_question)
 answer yes
-box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file.\\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the queue's window before you switch the printer off and on. Switch the printer off and on again, then run the upgrade again." dialog 10
-status "$T6" 10
+box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nThe printer may have received part of a firmware file.\\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the queue's window before you switch the printer off and on. Switch the printer off and on again, then run the upgrade again.\\nFile cut short: VX350_A.05.01.fmw." dialog 10
+status "$STOPPED" 10
 queue "Vellumax 350" unshared
 answer ok
 gone 20
@@ -819,7 +819,7 @@ wait 20
 no-process cmd.exe
 answer yes
 box "Firmware Upgrade Error" "The firmware upgrade has been stopped.\\nFiles sent whole to the print queue: VX355KPLOT_A.04.02.fmw.\\nFiles not sent: VX350KPLOT_A.04.02.fmw, VX350_A.05.01.fmw.\\nThe upgrade is not complete: run it again to finish it." dialog 10
-status "$T6" 10
+status "$STOPPED" 10
 queue "Vellumax 350 plus" unshared
 shot stopped-between-files
 answer ok
