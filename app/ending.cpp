@@ -175,7 +175,9 @@ void endRunAtOnce(HWND dialog) noexcept
     KillTimer(dialog, IDT_REBOOT_WAIT);
     stopCopyInFlight();
     releaseFirmwareFiles();
-    const Withdrawal withdrawal = withdrawHeldStage(false);
+    // The copy in flight left a job that is not taken out here: a held
+    // queue stays paused while the box asks the user to look at it.
+    const Withdrawal withdrawal = withdrawHeldStage(upgradeState.copyUnfinished != 0);
     const bool stillShared = restoreDue() && !restoreSharingAtOnce();
     const bool endedMeanwhile = upgradeState.phase == PhaseClosing;
     enterPhase(PhaseClosing);
@@ -183,8 +185,10 @@ void endRunAtOnce(HWND dialog) noexcept
     // removal is what failed, or never came) and sharing still in place.
     WCHAR text[confirmationCapacity];
     const JobRemoval left = {upgradeState.copyUnfinished ? JobRemoval::NotDeleted : JobRemoval::NotNeeded, 0, 0};
-    if (!endedMeanwhile && copyText(text, failureText) && appendPartialJob(text, left) &&
-        (!withdrawal.withdrawn || appendWithdrawal(text, withdrawal)) &&
+    // A stage taken back has reached the printer in no part: the words for
+    // it say what to look at.
+    if (!endedMeanwhile && copyText(text, failureText) &&
+        (withdrawal.withdrawn ? appendWithdrawal(text, withdrawal) : appendPartialJob(text, left)) &&
         (!stillShared || appendStillShared(text, true)))
         tellUser(text, errorCaption, MB_ICONERROR);
     resumeHeldQueue();

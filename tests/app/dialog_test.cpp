@@ -360,16 +360,32 @@ TEST_F(AppTest, TheLastWayOutEndsTheCopyInFlightAndSaysWhatItCouldNotGiveBack)
     ASSERT_TRUE(ShellExecuteExW(&copy));
     upgradeState.copyProcess = copy.hProcess;
     upgradeState.phase = PhaseCopying;
+    // The stage is held: a file's job is in the paused queue.
+    fakeWorld.queues[0].status = PRINTER_STATUS_PAUSED;
+    fakeWorld.queues[0].jobIds = {100};
+    upgradeState.queueHeld = 1;
+    upgradeState.heldJobs = {{L"VX355KPLOT_A.04.02.fmw", 100, 8}};
+    bool pausedDuringBox = false;
+    fakeWorld.onBox = [&](const ShownBox &) {
+        pausedDuringBox = fakeWorld.queues[0].status & PRINTER_STATUS_PAUSED;
+        return IDOK;
+    };
 
     endRunAtOnce(dialog);
     CloseHandle(copy.hProcess);
     EXPECT_EQ(fakeWorld.terminatedProcesses, 1) << "the copy left running";
+    EXPECT_EQ(fakeWorld.deletedJobs, std::vector<DWORD>{100});
+    EXPECT_TRUE(pausedDuringBox) << "the copy's own job could print before the user looked";
+    EXPECT_FALSE(fakeWorld.queues[0].status & PRINTER_STATUS_PAUSED) << "the queue left paused";
     ASSERT_EQ(fakeWorld.boxes.size(), 1u);
     EXPECT_EQ(fakeWorld.boxes[0].text,
               L"An unexpected error has stopped the upgrade tool.\nThe printer firmware may not have been updated "
-              L"completely.\nThe print queue Vellumax 350 may still hold the rest of it: delete that document in the "
-              L"queue's window before you switch the printer off and on.\nThe printer Vellumax 350 is still shared as "
-              L"VX350: the tool could not stop sharing it. Stop sharing it in the printer's properties.");
+              L"completely.\nThe printer received nothing of this stage: it was held in the print queue Vellumax 350, and the tool deleted its firmware documents "
+              L"there.\nThe queue stays paused until you press Ok. Before that, open its window and delete every "
+              L"document you sent during the upgrade that is still there: it may hold part of a firmware file.\nRun "
+              L"the upgrade again; there is no need to switch the printer off and on.\nThe printer Vellumax 350 is "
+              L"still shared as VX350: the tool could not stop sharing it. Stop sharing it in the printer's "
+              L"properties.");
     EXPECT_FALSE(IsWindow(dialog));
     EXPECT_TRUE(takeQuit());
 }
