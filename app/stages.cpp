@@ -1,10 +1,10 @@
 #include "app/stages.h"
 
+#include "app/details.h"
 #include "app/messages.h"
 #include "base/boxes.h"
 #include "base/text.h"
 #include "delivery/copy.h"
-#include "app/details.h"
 #include "delivery/firmware_files.h"
 #include "delivery/holding.h"
 #include "delivery/print_jobs.h"
