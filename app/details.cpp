@@ -61,7 +61,7 @@ bool fileLine(DetailLine &detail, const WCHAR *lead, const WCHAR *file)
 {
     ULONGLONG bytes = 0;
     WCHAR size[64] = L"";
-    if (sentFirmwareSize(file, bytes)) {
+    if (heldFirmwareSize(file, bytes)) {
         WCHAR digits[48];
         groupedDigits(bytes, digits);
         StringCchPrintfW(size, ARRAYSIZE(size), L" (%ls bytes)", digits);
@@ -69,27 +69,25 @@ bool fileLine(DetailLine &detail, const WCHAR *lead, const WCHAR *file)
     return copyText(detail.text, lead) && appendText(detail.text, file) && appendText(detail.text, size);
 }
 
-// The queue's sharing as it stands: shared before the run; to be shared,
+// The words around the queue's share: shared before the run; to be shared,
 // before the user agrees; shared by the tool while the upgrade runs; and
 // once it is over, put back or not.
-const WCHAR *sharingLead()
-{
-    if (upgradeState.selectedQueue.isShared || upgradeState.sharedByTool)
-        return L", shared as \\\\";
-    if (upgradeState.phase != PhaseFinished)
-        return L", to be shared as \\\\";
-    return upgradeState.sharingNotPutBack ? L", still shared as \\\\" : L", shared as \\\\";
-}
+struct SharingWords {
+    const WCHAR *lead;
+    const WCHAR *end;
+};
 
-const WCHAR *sharingEnd()
+SharingWords sharingWords()
 {
     if (upgradeState.selectedQueue.isShared)
-        return L"";
+        return {L", shared as \\\\", L""};
     if (upgradeState.sharedByTool)
-        return L" for the upgrade, to be unshared afterwards";
+        return {L", shared as \\\\", L" for the upgrade, to be unshared afterwards"};
     if (upgradeState.phase != PhaseFinished)
-        return L" for the upgrade, unshared afterwards";
-    return upgradeState.sharingNotPutBack ? L": the tool could not stop sharing it" : L" for the upgrade, unshared again";
+        return {L", to be shared as \\\\", L" for the upgrade, unshared afterwards"};
+    if (upgradeState.sharingNotPutBack)
+        return {L", still shared as \\\\", L": the tool could not stop sharing it"};
+    return {L", shared as \\\\", L" for the upgrade, unshared again"};
 }
 
 // Whether the printer gets a stage only once all of it is in the queue.
@@ -119,19 +117,20 @@ bool detailLines(std::vector<DetailLine> &lines)
     // The first stage has gone out once all of its files have (a 650's
     // reboot wait), or once the upgrade is over.
     const std::vector<const WCHAR *> &sent = upgradeState.filesSent;
-    const bool over = upgradeState.phase == PhaseFinished ||
-                      std::all_of(first.begin(), first.end(), [&](const WCHAR *file) {
-                          return std::find(sent.begin(), sent.end(), file) != sent.end();
-                      });
+    const bool firstStageSent = upgradeState.phase == PhaseFinished ||
+                                std::all_of(first.begin(), first.end(), [&](const WCHAR *file) {
+                                    return std::find(sent.begin(), sent.end(), file) != sent.end();
+                                });
+    const SharingWords sharing = sharingWords();
     bool composed = copyText(lines[0].text, L"Printer: ") && (!printer || appendModel(lines[0].text, *printer)) &&
                     appendText(lines[0].text, L" on USB port ") && appendText(lines[0].text, upgradeState.portName) &&
                     copyText(lines[1].text, L"Print queue: ") &&
                     appendText(lines[1].text, upgradeState.selectedQueue.printerName) &&
-                    appendText(lines[1].text, sharingLead()) && appendText(lines[1].text, upgradeState.computerName) &&
+                    appendText(lines[1].text, sharing.lead) && appendText(lines[1].text, upgradeState.computerName) &&
                     appendText(lines[1].text, L"\\") && appendText(lines[1].text, upgradeState.targetShareName) &&
-                    appendText(lines[1].text, sharingEnd()) && copyText(lines[2].text, holdLine());
+                    appendText(lines[1].text, sharing.end) && copyText(lines[2].text, holdLine());
     size_t next = 3;
-    const WCHAR *lead = over ? L"Sent " : L"Sends ";
+    const WCHAR *lead = firstStageSent ? L"Sent " : L"Sends ";
     for (const WCHAR *file : first) {
         composed = composed && fileLine(lines[next++], lead, file);
         lead = L"then ";

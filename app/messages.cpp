@@ -19,6 +19,12 @@ const WCHAR cancelledEnding[] = L"Firmware upgrade cancelled.";
 
 }  // namespace
 
+bool composeNamingQueue(WCHAR (&text)[confirmationCapacity], const WCHAR *start, const WCHAR *end)
+{
+    return copyText(text, start) && appendText(text, upgradeState.selectedQueue.printerName) &&
+           appendText(text, end);
+}
+
 void tellCancelled(const WCHAR *text)
 {
     WCHAR whole[2 * confirmationCapacity];

@@ -27,6 +27,9 @@ extern const WCHAR informationCaption[];
 // says why: nothing is being copied any more.
 extern const WCHAR stoppedText[];
 
+// "<start><the selected queue's name><end>". False when it does not fit.
+bool composeNamingQueue(WCHAR (&text)[confirmationCapacity], const WCHAR *start, const WCHAR *end);
+
 // Shows "<text>\nFirmware upgrade cancelled." in an error box; the ending
 // alone when `text` is null or the whole does not fit.
 void tellCancelled(const WCHAR *text);

@@ -140,12 +140,6 @@ bool goOnAnyway(HWND dialog, WCHAR (&text)[messageCapacity])
     return answer == IDOK && IsWindow(dialog);
 }
 
-bool composeNamingQueue(WCHAR (&text)[messageCapacity], const WCHAR *start, const WCHAR *end)
-{
-    return copyText(text, start) && appendText(text, upgradeState.selectedQueue.printerName) &&
-           appendText(text, end);
-}
-
 bool refuseNamingQueue(const WCHAR *end)
 {
     WCHAR text[messageCapacity];

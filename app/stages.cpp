@@ -61,11 +61,11 @@ StageOutcome tellHeldStageFailed(bool composed, WCHAR (&text)[confirmationCapaci
     return StageFailed;
 }
 
-bool composeNamingQueue(WCHAR (&text)[confirmationCapacity], const WCHAR *start, const WCHAR *middle,
-                        const WCHAR *file)
+// "The print queue <queue><middle><file><end>", and the like.
+bool composeAboutFile(WCHAR (&text)[confirmationCapacity], const WCHAR *start, const WCHAR *middle,
+                      const WCHAR *file, const WCHAR *end)
 {
-    return copyText(text, start) && appendText(text, upgradeState.selectedQueue.printerName) &&
-           appendText(text, middle) && appendText(text, file);
+    return composeNamingQueue(text, start, middle) && appendText(text, file) && appendText(text, end);
 }
 
 // The copy went through, but which of the queue's documents is its own
@@ -76,17 +76,19 @@ StageOutcome noteHeldCopy(const WCHAR *file, ULONGLONG size)
     const CopysJob job = noteCopysJob(file, size);
     if (job.result == CopysJob::Found)
         return StageSent;
-    WCHAR text[confirmationCapacity], number[64];
-    const bool composed =
-        job.result == CopysJob::Unlisted
-            ? composeNamingQueue(text, L"The documents in the print queue ", L" could not be listed after the copy of ",
-                                 file) &&
-                  appendText(text, L", so its arrival cannot be checked.")
-            : SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" received %lu document(s) during the copy of ",
-                                         static_cast<unsigned long>(job.added))) &&
-                  composeNamingQueue(text, L"The print queue ", number, file) &&
-                  appendText(text, L", and none of them could be told to be the firmware's, so its arrival cannot be "
-                                   L"checked.");
+    WCHAR text[confirmationCapacity], middle[64];
+    bool composed;
+    if (job.result == CopysJob::Unlisted)
+        composed = composeAboutFile(text, L"The documents in the print queue ",
+                                    L" could not be listed after the copy of ", file,
+                                    L", so its arrival cannot be checked.");
+    else
+        composed = SUCCEEDED(StringCchPrintfW(middle, ARRAYSIZE(middle),
+                                              L" received %lu document(s) during the copy of ",
+                                              static_cast<unsigned long>(job.added))) &&
+                   composeAboutFile(text, L"The print queue ", middle, file,
+                                    L", and none of them could be told to be the firmware's, so its arrival cannot be "
+                                    L"checked.");
     return tellHeldStageFailed(composed, text, true);
 }
 
@@ -95,36 +97,31 @@ StageOutcome noteHeldCopy(const WCHAR *file, ULONGLONG size)
 StageOutcome releaseStage(const std::vector<const WCHAR *> &files)
 {
     const HeldStageCheck check = checkHeldStage();
-    WCHAR text[confirmationCapacity], number[64];
+    WCHAR text[confirmationCapacity], end[64];
+    bool composed = false;
     switch (check.result) {
     case HeldStageCheck::Whole:
+        if (releaseHeldStage()) {
+            upgradeState.filesSent.insert(upgradeState.filesSent.end(), files.begin(), files.end());
+            return StageSent;
+        }
+        composed = composeNamingQueue(text, L"The firmware documents in the print queue ",
+                                      L" could not be put first, or the queue could not be resumed.");
         break;
     case HeldStageCheck::Missing:
-        return tellHeldStageFailed(composeNamingQueue(text, L"The print queue ", L" no longer holds the document of ",
-                                                      check.file) &&
-                                       appendText(text, L"."),
-                                   text, false);
+        composed = composeAboutFile(text, L"The print queue ", L" no longer holds the document of ", check.file, L".");
+        break;
     case HeldStageCheck::NotWhole:
-        return tellHeldStageFailed(
-            composeNamingQueue(text, L"The print queue ", L" did not take ", check.file) &&
-                SUCCEEDED(StringCchPrintfW(number, ARRAYSIZE(number), L" whole (its document holds %lu bytes).",
-                                           static_cast<unsigned long>(check.size))) &&
-                appendText(text, number),
-            text, false);
+        composed = SUCCEEDED(StringCchPrintfW(end, ARRAYSIZE(end), L" whole (its document holds %lu bytes).",
+                                              static_cast<unsigned long>(check.size))) &&
+                   composeAboutFile(text, L"The print queue ", L" did not take ", check.file, end);
+        break;
     case HeldStageCheck::Unlisted:
-        return tellHeldStageFailed(composeNamingQueue(text, L"The documents in the print queue ",
-                                                      L" could not be listed, so the arrival of the firmware files "
-                                                      L"cannot be checked.",
-                                                      L""),
-                                   text, false);
+        composed = composeNamingQueue(text, L"The documents in the print queue ",
+                                      L" could not be listed, so the arrival of the firmware files cannot be checked.");
+        break;
     }
-    if (!releaseHeldStage())
-        return tellHeldStageFailed(composeNamingQueue(text, L"The firmware documents in the print queue ",
-                                                      L" could not be put first, or the queue could not be resumed.",
-                                                      L""),
-                                   text, false);
-    upgradeState.filesSent.insert(upgradeState.filesSent.end(), files.begin(), files.end());
-    return StageSent;
+    return tellHeldStageFailed(composed, text, false);
 }
 
 StageOutcome sendFile(const WCHAR *file, const WCHAR *shareName)

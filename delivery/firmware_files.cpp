@@ -133,17 +133,6 @@ FilesCheck holdFirmwareFiles(FirmwareKind kind)
 bool heldFirmwareSize(const WCHAR *file, ULONGLONG &size)
 {
     for (const HeldFile &held : upgradeState.heldFirmware) {
-        if (held.name == file && held.handle != INVALID_HANDLE_VALUE) {
-            size = held.size;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool sentFirmwareSize(const WCHAR *file, ULONGLONG &size)
-{
-    for (const HeldFile &held : upgradeState.heldFirmware) {
         if (held.name == file) {
             size = held.size;
             return true;

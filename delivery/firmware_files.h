@@ -40,12 +40,9 @@ struct FilesCheck {
 // nothing.
 FilesCheck holdFirmwareFiles(FirmwareKind kind);
 
-// The size of a held file; false when it is not held.
-bool heldFirmwareSize(const WCHAR *file, ULONGLONG &size);
-
 // The size a file had while it was held, also once its copy has ended and it
-// was let go; false when it was never held this run (or all were let go).
-bool sentFirmwareSize(const WCHAR *file, ULONGLONG &size);
+// was let go; false when it was not held this run (or all were let go).
+bool heldFirmwareSize(const WCHAR *file, ULONGLONG &size);
 
 // Lets go of one held file once its copy has ended, or of all of them.
 void releaseFirmwareFile(const WCHAR *file);

@@ -31,29 +31,20 @@ bool spooling(const QueueJob &job)
     return (job.status & JOB_STATUS_SPOOLING) != 0;
 }
 
-bool isBefore(DWORD id)
+// Looks again while `look` says a job is still spooling, a few seconds at
+// most; a look that tells enough, or a run that ends, stops it.
+template <typename Look>
+void lookWhileSpooling(Look look)
 {
-    const std::vector<DWORD> &before = upgradeState.jobsBeforeCopy;
-    return std::find(before.begin(), before.end(), id) != before.end();
-}
-
-// The one job among `candidates` that `fits`, or 0.
-template <typename Fits>
-DWORD onlyOne(const std::vector<QueueJob> &candidates, Fits fits)
-{
-    DWORD found = 0, count = 0;
-    for (const QueueJob &job : candidates) {
-        if (fits(job)) {
-            found = job.id;
-            ++count;
-        }
+    for (int count = 0; count < looksForSpooling; ++count) {
+        if (!look() || waitResponsive(nullptr, lookInterval) != WaitTimedOut)
+            return;
     }
-    return count == 1 ? found : 0;
 }
 
 // One look at the jobs that arrived during the copy: its own when it can be
-// told; `waiting` when one of them is still spooling, so that a later look
-// may tell more.
+// told; `waiting` when one that could be its own is still spooling, so that
+// a later look may tell more.
 DWORD tellCopysJob(HANDLE printer, ULONGLONG size, CopysJob &found, bool &waiting)
 {
     std::vector<QueueJob> jobs, candidates;
@@ -61,19 +52,12 @@ DWORD tellCopysJob(HANDLE printer, ULONGLONG size, CopysJob &found, bool &waitin
         found = {CopysJob::Unlisted, 0};
         return 0;
     }
-    found = {CopysJob::Untold, 0};
-    waiting = false;
-    for (const QueueJob &job : jobs) {
-        if (isBefore(job.id))
-            continue;
-        ++found.added;
-        waiting = waiting || spooling(job);
-        if (job.thisUsersSince)
-            candidates.push_back(job);
-    }
-    DWORD id = onlyOne(candidates, [](const QueueJob &job) { return job.copyNamed; });
+    found = {CopysJob::Untold, jobsAddedSince(jobs, upgradeState.jobsBeforeCopy, candidates)};
+    // Only a job that could be the copy's can tell more once it is spooled.
+    waiting = std::any_of(candidates.begin(), candidates.end(), [](const QueueJob &job) { return spooling(job); });
+    DWORD id = onlyJobThat(candidates, [](const QueueJob &job) { return job.copyNamed; });
     if (id == 0)
-        id = onlyOne(candidates, [size](const QueueJob &job) { return !spooling(job) && job.size == size; });
+        id = onlyJobThat(candidates, [size](const QueueJob &job) { return !spooling(job) && job.size == size; });
     if (id != 0)
         found.result = CopysJob::Found;
     return id;
@@ -122,7 +106,8 @@ bool putFirst(HANDLE printer)
         return false;
     auto *jobs = static_cast<JOB_INFO_1W *>(buffer.get());
     for (const HeldJob &held : upgradeState.heldJobs) {
-        JOB_INFO_1W *job = std::find_if(jobs, jobs + returned, [&](const JOB_INFO_1W &j) { return j.JobId == held.id; });
+        JOB_INFO_1W *job =
+            std::find_if(jobs, jobs + returned, [&](const JOB_INFO_1W &listed) { return listed.JobId == held.id; });
         if (job == jobs + returned)
             return false;
         // Everything else goes back as it was read; the position stays.
@@ -168,16 +153,14 @@ CopysJob noteCopysJob(const WCHAR *file, ULONGLONG size)
     if (!printer)
         return {CopysJob::Unlisted, 0};
     CopysJob found = {CopysJob::Unlisted, 0};
-    bool waiting = false;
-    for (int look = 0; look < looksForSpooling; ++look) {
-        const DWORD id = tellCopysJob(printer.get(), size, found, waiting);
-        if (id != 0) {
-            upgradeState.heldJobs.push_back({file, id, size});
-            return found;
-        }
-        if (found.result == CopysJob::Unlisted || !waiting || waitResponsive(nullptr, lookInterval) != WaitTimedOut)
-            break;
-    }
+    DWORD id = 0;
+    lookWhileSpooling([&] {
+        bool waiting = false;
+        id = tellCopysJob(printer.get(), size, found, waiting);
+        return id == 0 && found.result != CopysJob::Unlisted && waiting;
+    });
+    if (id != 0)
+        upgradeState.heldJobs.push_back({file, id, size});
     return found;
 }
 
@@ -187,12 +170,11 @@ HeldStageCheck checkHeldStage()
     if (!printer)
         return {HeldStageCheck::Unlisted, nullptr, 0};
     HeldStageCheck check = {HeldStageCheck::Unlisted, nullptr, 0};
-    bool waiting = false;
-    for (int look = 0; look < looksForSpooling; ++look) {
+    lookWhileSpooling([&] {
+        bool waiting = false;
         check = lookAtHeldStage(printer.get(), waiting);
-        if (!waiting || waitResponsive(nullptr, lookInterval) != WaitTimedOut)
-            break;
-    }
+        return waiting;
+    });
     return check;
 }
 
@@ -214,9 +196,7 @@ Withdrawal withdrawHeldStage(bool keepPaused)
     upgradeState.heldStageWithdrawn = 1;
     PrinterHandle printer = openToManage();
     for (const HeldJob &held : upgradeState.heldJobs) {
-        // A job that has gone meanwhile is not left behind.
-        if (printer && (SetJobW(printer.get(), held.id, 0, nullptr, JOB_CONTROL_DELETE) ||
-                        GetLastError() == ERROR_INVALID_PARAMETER))
+        if (printer && deleteJob(printer.get(), held.id) != JobRemoval::NotDeleted)
             ++withdrawal.deleted;
         else
             ++withdrawal.notDeleted;

@@ -87,6 +87,30 @@ bool listQueueJobs(HANDLE printer, std::vector<QueueJob> &jobs, const FILETIME *
     return true;
 }
 
+JobRemoval::Result deleteJob(HANDLE printer, DWORD id)
+{
+    if (SetJobW(printer, id, 0, nullptr, JOB_CONTROL_DELETE))
+        return JobRemoval::Removed;
+    // The spooler knows no such job: it has gone, and nothing of it is left.
+    const DWORD error = GetLastError();
+    return error == ERROR_INVALID_PARAMETER ? JobRemoval::Gone : JobRemoval::NotDeleted;
+}
+
+DWORD jobsAddedSince(const std::vector<QueueJob> &jobs, const std::vector<DWORD> &before,
+                     std::vector<QueueJob> &candidates)
+{
+    DWORD added = 0;
+    candidates.clear();
+    for (const QueueJob &job : jobs) {
+        if (std::find(before.begin(), before.end(), job.id) != before.end())
+            continue;
+        ++added;
+        if (job.thisUsersSince)
+            candidates.push_back(job);
+    }
+    return added;
+}
+
 void noteJobsBeforeCopy()
 {
     upgradeState.jobsBeforeCopy.clear();
@@ -111,34 +135,21 @@ JobRemoval removeOwnJobAddedSince(const std::vector<DWORD> &before, const FILETI
     std::vector<QueueJob> now;
     if (!printer || !listQueueJobs(printer.get(), now, &copyStart))
         return removal;
-    DWORD own = 0;
-    for (const QueueJob &job : now) {
-        if (std::find(before.begin(), before.end(), job.id) != before.end())
-            continue;
-        ++removal.added;
-        if (job.thisUsersSince && job.copyNamed) {
-            ++own;
-            removal.job = job.id;
-        }
-    }
+    std::vector<QueueJob> candidates;
+    removal.added = jobsAddedSince(now, before, candidates);
     // A document that cannot be told from the copy's by more than a guess
     // is not the tool's to delete: then nothing is.
     if (removal.added == 0) {
         removal.result = JobRemoval::NoneAdded;
         return removal;
     }
-    if (own != 1) {
-        removal.result = own == 0 ? JobRemoval::NoneOwn : JobRemoval::Several;
-        removal.job = 0;
+    removal.job = onlyJobThat(candidates, [](const QueueJob &job) { return job.copyNamed; });
+    if (removal.job == 0) {
+        const bool any = std::any_of(candidates.begin(), candidates.end(),
+                                     [](const QueueJob &job) { return job.copyNamed; });
+        removal.result = any ? JobRemoval::Several : JobRemoval::NoneOwn;
         return removal;
     }
-    if (SetJobW(printer.get(), removal.job, 0, nullptr, JOB_CONTROL_DELETE)) {
-        removal.result = JobRemoval::Removed;
-        return removal;
-    }
-    // A job that has gone by itself meanwhile (printed, or cancelled at the
-    // printer) is not left behind.
-    const DWORD error = GetLastError();
-    removal.result = error == ERROR_INVALID_PARAMETER ? JobRemoval::Gone : JobRemoval::NotDeleted;
+    removal.result = deleteJob(printer.get(), removal.job);
     return removal;
 }

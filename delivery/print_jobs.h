@@ -25,6 +25,26 @@ struct QueueJob {
 // them this user sent since then. False when they cannot be listed.
 bool listQueueJobs(HANDLE printer, std::vector<QueueJob> &jobs, const FILETIME *since);
 
+// The jobs of `jobs` that are not in `before` (the list taken before a
+// copy): how many, and, in `candidates`, those this user sent since.
+DWORD jobsAddedSince(const std::vector<QueueJob> &jobs, const std::vector<DWORD> &before,
+                     std::vector<QueueJob> &candidates);
+
+// The id of the one job among `candidates` that `fits`; 0 when none or
+// more than one does, since a guess is not the tool's to act on.
+template <typename Fits>
+DWORD onlyJobThat(const std::vector<QueueJob> &candidates, Fits fits)
+{
+    DWORD found = 0, count = 0;
+    for (const QueueJob &job : candidates) {
+        if (fits(job)) {
+            found = job.id;
+            ++count;
+        }
+    }
+    return count == 1 ? found : 0;
+}
+
 // The spooler's own JOB_INFO_<level> records of an open queue, in `buffer`.
 bool enumerateJobs(HANDLE printer, DWORD level, GlobalBuffer &buffer, DWORD &returned);
 
@@ -48,6 +68,10 @@ struct JobRemoval {
     DWORD job;    // when Removed or NotDeleted
     DWORD added;  // how many jobs appeared since the copy began
 };
+
+// Deletes one job of an open queue: Removed, Gone (it went by itself
+// meanwhile, printed or cancelled at the printer) or NotDeleted.
+JobRemoval::Result deleteJob(HANDLE printer, DWORD id);
 
 // Deletes the copy's own job from the selected queue: the one job not in
 // `before`, submitted by this user not before `copyStart`, that is what a

@@ -17,12 +17,7 @@ bash scripts/setup.sh
 cmake -S . -B "$build/x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" >/dev/null
 cmake --build "$build/x86_64" -j "$(nproc)" --target VxUpgrade vxprobe e2e_spool e2e_driver
 (cd "$build/x86_64" && ctest --output-on-failure --timeout 900 -L e2e -E guide_pictures)
+# Also writes versions.txt: the test run compares the pictures only where
+# the packages that drew them are installed at these versions.
 bash tests/e2e/scenario.sh pictures "$build/artifacts/e2e" "$root/release/guide-pictures" update
-# Wine, its fonts and what renders them: a point release of any of them moves
-# pixels, so the test run compares the pictures only where these versions
-# are installed.
-for p in wine wine64 libwine:amd64 fonts-wine libfreetype6:amd64 libfontconfig1:amd64 fontconfig-config fonts-dejavu-core; do
-    v=$(dpkg-query -W -f='${Status} ${Version}' "$p" 2>/dev/null) || true
-    case $v in "install ok installed "*) echo "$p ${v#install ok installed }" ;; *) echo "$p not installed" ;; esac
-done >"$root/release/guide-pictures/versions.txt"
 git status --short release/guide-pictures

@@ -16,7 +16,8 @@
 #       the guide's pictures against those this run's scenarios took: each
 #       must have been taken and match (the progress bar left out), where
 #       they can match at all (else exit 77 and one line why); with update,
-#       the pictures taken replace the guide's
+#       the pictures taken replace the guide's, and versions.txt beside them
+#       records the packages that drew them
 #
 # A scenario leaves its driver log, screenshots and checks in
 # <artifact root>/<name>/ and exits 0 when every check held; the pictures
@@ -908,12 +909,21 @@ taken_under_the_guides_name() {
     return 1
 }
 
+# Wine, its fonts and what renders them: a point release of any of them moves
+# pixels.
+picture_packages="wine wine64 libwine:amd64 fonts-wine libfreetype6:amd64 libfontconfig1:amd64 fontconfig-config fonts-dejavu-core"
+
+installed_version() {
+    local here
+    here=$(dpkg-query -W -f='${Status} ${Version}' "$1" 2>/dev/null)
+    case $here in "install ok installed "*) echo "${here#install ok installed }" ;; *) echo "not installed" ;; esac
+}
+
 drawn_by_the_guides_packages() {
     local name recorded here differ=
     while read -r name recorded; do
         case $name in "" | "#"*) continue ;; esac
-        here=$(dpkg-query -W -f='${Status} ${Version}' "$name" 2>/dev/null)
-        case $here in "install ok installed "*) here=${here#install ok installed } ;; *) here="not installed" ;; esac
+        here=$(installed_version "$name")
         [ "$here" = "$recorded" ] || differ+="${differ:+; }$name $here here, $recorded in the guide's"
     done <"$1/versions.txt"
     [ -z "$differ" ] && return 0
@@ -962,6 +972,9 @@ pictures() {
         name=${taken##*/}
         [ -n "${copies[$name]:-}" ] || { echo "FAIL: no scenario took $name"; status=1; }
     done
+    if [ -n "$update" ]; then
+        for name in $picture_packages; do echo "$name $(installed_version "$name")"; done >"$guide/versions.txt"
+    fi
     [ $status -eq 0 ] && echo "pictures: the ${#copies[@]} pictures of the guide show the tool as this run saw it"
     return $status
 }
